@@ -1,0 +1,131 @@
+// A machine description: what an emulated PC has that Wine cannot supply —
+// the Windows family it reports, its ASPI layer, its SCSI host adapters with
+// the devices on them, and the registry identity of each adapter.
+// Read from an INI file (see docs/emulated-machine.md).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvx::emu {
+
+enum class Family { Nt40, Win95 };
+enum class AspiState { Installed, NotAvailable, Absent };
+enum class MissingTarget { NoDevice, SelectionTimeout };
+
+// How a device behaves beyond answering correctly; every field defaults to
+// "behaves well".
+struct Faults {
+    // Not ready with this ASC/ASCQ (e.g. 04h/01h, 3Ah/00h), until the
+    // medium arrives after `readyAfterTur` TEST UNIT READY commands (0: never).
+    std::optional<uint8_t> notReadyAsc;
+    uint8_t notReadyAscq = 0;
+    unsigned readyAfterTur = 0;
+    // One unit attention (28h or 29h) on the first command of any kind.
+    std::optional<uint8_t> unitAttentionAsc;
+    // Hardware error (sense key 4) or data protect (key 7) on every command
+    // but INQUIRY, with this ASC/ASCQ.
+    bool hardwareError = false;
+    bool dataProtect = false;
+    uint8_t errorAsc = 0;
+    uint8_t errorAscq = 0;
+    // READ BUFFER returns data differing at this byte offset.
+    std::optional<uint32_t> bufferMismatchAt;
+    // The READ BUFFER descriptor reports capacity byte 1 as FFh.
+    bool descriptorCapacityFF = false;
+    // Serial number page: unsupported, or its first character a blank.
+    bool serialUnsupported = false;
+    bool serialLeadingBlank = false;
+    // Commands (by operation code) that never complete, and whether an
+    // abort of such a command is accepted.
+    std::vector<uint8_t> hangOpcodes;
+    bool abortAccepted = true;
+    // Data-in transfers shorter than asked end with host adapter status 12h.
+    bool underrunStatus = false;
+    // READ(10) of any block in [first, last] fails with a medium error.
+    std::optional<uint32_t> readErrorFirst;
+    uint32_t readErrorLast = 0;
+    // Fixed-format sense with response code F0h (VALID set) instead of 70h.
+    bool senseValidBit = false;
+    // NT: the class driver moves 0 bytes for data-in commands.
+    bool ntZeroBytes = false;
+};
+
+struct DeviceConfig {
+    uint8_t target = 0;
+    uint8_t lun = 0;
+    uint8_t peripheralType = 0;      // INQUIRY byte 0 bits 0-4
+    uint8_t peripheralQualifier = 0; // INQUIRY byte 0 bits 5-7
+    bool removable = false;          // INQUIRY byte 1 bit 7
+    uint8_t ansiVersion = 2;         // INQUIRY byte 2 bits 0-2
+    bool sync = false;               // byte 7 bit 4
+    bool wide16 = false;             // byte 7 bit 5
+    bool wide32 = false;             // byte 7 bit 6
+    std::string vendor;              // 8 characters, blank-padded on the wire
+    std::string product;             // 16 characters
+    std::string revision;            // 4 characters
+    std::string serial;              // unit serial number page 80h
+    uint32_t blocks = 0;             // medium size in blocks (0: no medium data)
+    uint32_t blockSize = 512;
+    bool hasCachingPage = true;
+    bool readCacheDisabled = false; // RCD
+    bool writeCacheEnabled = false; // WCE
+    bool hasGeometryPage = true;
+    uint16_t rotationRate = 0;  // rpm, rigid disk geometry page
+    uint32_t bufferBytes = 0;   // buffer memory; 0: READ/WRITE BUFFER unsupported
+    uint32_t latencyUs = 0;     // per-command latency
+    uint32_t bandwidthKBs = 0;  // transfer rate; 0: instantaneous
+    Faults faults;
+    // NT: which class driver claimed the device, and under what name.
+    std::string driveLetter;  // e.g. "E"
+    std::string classDevice;  // e.g. "Scanner0", "Tape0"
+};
+
+struct AdapterConfig {
+    // What the ASPI host adapter inquiry reports.
+    std::string managerId = "ASPI for WIN32";
+    std::string identifier;
+    uint8_t hostId = 7;
+    uint8_t maxTargets = 8; // HA_Unique byte 3 (0 is reported as given)
+    MissingTarget missing = MissingTarget::NoDevice;
+    // NT SCSI port number and I/O address of the port.
+    int ntPort = 0;
+    uint32_t ioAddress = 0;
+    int buses = 1;
+    // Registry identity.
+    std::string ntDriver;      // Hardware\DeviceMap\SCSI\SCSI PORT n "Driver"
+    std::string mfg;           // legacy enumeration "Mfg"
+    std::string deviceDesc;    // "DeviceDesc"
+    std::string service;       // "Service"
+    std::string portDriver;    // Windows 95 class entry "PortDriver"
+    std::string driverDate;    // Windows 95 class entry "DriverDate"
+    std::string pciClass;      // Windows 95 PCI device key "Class"
+    std::string pciDriver;     // "Driver"
+    std::string hwRevision;    // "HWRevision"
+    std::string driverVersion; // file version of the driver file laid into the prefix
+    std::vector<DeviceConfig> devices;
+    // Adapters hidden from ASPI (for example an IDE channel that only the
+    // NT device map shows).
+    bool aspiVisible = true;
+};
+
+struct Machine {
+    std::string name;
+    Family family = Family::Nt40;
+    AspiState aspi = AspiState::Installed;
+    // GetASPI32SupportInfo reports 0 adapters even when some are defined.
+    bool reportZeroAdapters = false;
+    int screenWidth = 800;
+    int screenHeight = 600;
+    std::string helpPath; // App Paths "HelpPath"; empty: not written
+    std::vector<AdapterConfig> adapters;
+};
+
+// Parses a machine file; throws std::runtime_error with the file name and
+// line on a malformed file or an unknown key.
+Machine LoadMachine(const std::string& path);
+Machine ParseMachine(const std::string& text, const std::string& nameForErrors);
+
+} // namespace qvx::emu

@@ -1,0 +1,64 @@
+// The virtual SCSI bus: host adapters, targets and a device model per
+// target, answering SCSI commands as real devices would. Free of any
+// user-interface code and of ASPI; the ASPI library and the NT port
+// stand-in are built over it.
+#pragma once
+
+#include "machine/machine.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace qvx::emu {
+
+enum class DataDirection { None, In, Out };
+
+struct ScsiRequest {
+    uint8_t adapter = 0; // index among the bus's adapters
+    uint8_t target = 0;
+    uint8_t lun = 0;
+    uint8_t cdb[16] = {};
+    uint8_t cdbLength = 6;
+    DataDirection direction = DataDirection::None;
+    uint8_t* data = nullptr;
+    uint32_t dataLength = 0;
+};
+
+// Outcome of one request, in ASPI terms (the NT side maps them).
+struct ScsiOutcome {
+    uint8_t srbStatus = 0x01;  // SS_COMP, SS_ERR (04h), SS_NO_DEVICE (82h), SS_INVALID_HA (81h)
+    uint8_t haStatus = 0x00;   // 00h, 11h selection time-out, 12h data over/underrun
+    uint8_t targetStatus = 0;  // 00h good, 02h check condition
+    uint8_t sense[18] = {};    // fixed-format sense data when targetStatus is 02h
+    uint32_t transferred = 0;  // bytes moved
+    uint32_t durationUs = 0;   // modelled time the command takes
+    bool neverCompletes = false;
+    bool abortAccepted = true; // for a request that never completes
+};
+
+class DeviceModel; // one per configured target
+
+class ScsiBus {
+public:
+    explicit ScsiBus(Machine machine);
+    ~ScsiBus();
+    ScsiBus(const ScsiBus&) = delete;
+    ScsiBus& operator=(const ScsiBus&) = delete;
+
+    const Machine& machine() const { return machine_; }
+    // Adapters that ASPI reports, in ASPI order (indexes into machine().adapters).
+    const std::vector<size_t>& aspiAdapters() const { return aspiAdapters_; }
+
+    // Runs one command against the device model; thread-safe.
+    ScsiOutcome Execute(const ScsiRequest& request);
+
+private:
+    Machine machine_;
+    std::vector<size_t> aspiAdapters_;
+    std::vector<std::vector<std::unique_ptr<DeviceModel>>> devices_; // [adapter][k]
+    std::mutex mutex_;
+};
+
+} // namespace qvx::emu

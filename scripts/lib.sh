@@ -1,0 +1,47 @@
+# Shared by the project's scripts: where things are built and how Wine is used.
+# QVX_BUILD chooses the build folder (default build/); each build folder has
+# its own Wine prefix, so separate checkouts or workers never share one.
+QVX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+QVX_BUILD=${QVX_BUILD:-$QVX_ROOT/build}
+case "$QVX_BUILD" in /*) ;; *) QVX_BUILD=$QVX_ROOT/$QVX_BUILD ;; esac
+QVX_BIN=$QVX_BUILD/x86_64/bin
+QVX_WINE=/usr/lib/wine/wine64
+QVX_WINESERVER=/usr/lib/wine/wineserver64
+export QVX_ROOT QVX_BUILD QVX_BIN
+export WINEPREFIX=${WINEPREFIX:-$QVX_BUILD/prefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEARCH=win64
+
+# Configures and builds one architecture (x86_64 or i686).
+qvx_build() {
+  local arch=$1 dir=$QVX_BUILD/$1 tests=ON
+  [ "$arch" = i686 ] && tests=OFF
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$QVX_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$QVX_ROOT/cmake/toolchain-$arch.cmake" -DQVX_TESTS=$tests >/dev/null
+  fi
+  cmake --build "$dir" "${@:2}"
+}
+
+# Creates the prefix once and settles it; a crashing program must not put up
+# Wine's crash dialog, which would hang an unattended run.
+qvx_prefix_init() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    "$QVX_WINE" wineboot --init >/dev/null 2>&1 || true
+    "$QVX_WINESERVER" -w
+    "$QVX_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashNotification /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    "$QVX_WINESERVER" -w
+  fi
+}
+
+# Keeps one wineserver alive for the processes that follow, so they do not
+# each pay for a server start and so volatile registry keys survive between them.
+qvx_server_start() { "$QVX_WINESERVER" -p; }
+qvx_server_stop() { "$QVX_WINESERVER" -k >/dev/null 2>&1 || true; "$QVX_WINESERVER" -w 2>/dev/null || true; }
+
+# Lays a machine description into the prefix (the wineserver must be running).
+qvx_machine_install() {
+  "$QVX_WINE" "$QVX_BIN/qvxmachine.exe" "$1"
+}
