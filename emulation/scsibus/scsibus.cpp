@@ -1,1 +1,74 @@
-// device models
+#include "scsibus/scsibus.h"
+
+#include "scsibus/devicemodel.h"
+
+#include <algorithm>
+
+namespace qvx::emu {
+namespace {
+
+constexpr uint8_t kSsErr = 0x04;
+constexpr uint8_t kSsInvalidHa = 0x81;
+constexpr uint8_t kSsNoDevice = 0x82;
+constexpr uint8_t kHaSelectionTimeout = 0x11;
+
+// Modelled time of a command: the device's latency plus the transfer at its
+// bandwidth (1 KB = 1024 bytes).
+uint32_t DurationUs(const DeviceConfig& d, uint32_t bytes) {
+    uint64_t us = d.latencyUs;
+    if (d.bandwidthKBs > 0)
+        us += uint64_t{bytes} * 1000000u / (uint64_t{d.bandwidthKBs} * 1024u);
+    return static_cast<uint32_t>(std::min<uint64_t>(us, UINT32_MAX));
+}
+
+} // namespace
+
+ScsiBus::ScsiBus(Machine machine) : machine_(std::move(machine)) {
+    for (size_t i = 0; i < machine_.adapters.size(); ++i) {
+        const AdapterConfig& adapter = machine_.adapters[i];
+        if (adapter.aspiVisible)
+            aspiAdapters_.push_back(i);
+        std::vector<std::unique_ptr<DeviceModel>> models;
+        for (const DeviceConfig& d : adapter.devices)
+            models.push_back(std::make_unique<DeviceModel>(d));
+        devices_.push_back(std::move(models));
+    }
+}
+
+ScsiBus::~ScsiBus() = default;
+
+ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ScsiOutcome o;
+    if (request.adapter >= machine_.adapters.size()) {
+        o.srbStatus = kSsInvalidHa;
+        return o;
+    }
+    const AdapterConfig& adapter = machine_.adapters[request.adapter];
+    bool targetAnswers = false;
+    for (auto& model : devices_[request.adapter]) {
+        const DeviceConfig& d = model->config();
+        if (d.target != request.target)
+            continue;
+        targetAnswers = true;
+        if (d.lun == request.lun) {
+            o = model->Execute(request);
+            if (!o.neverCompletes)
+                o.durationUs = DurationUs(d, o.transferred);
+            return o;
+        }
+    }
+    // Nobody at this address. A present target without that logical unit,
+    // and the adapter's own id, report "no device"; an empty id does so too
+    // unless the adapter is set to let the selection time out.
+    if (targetAnswers || request.target == adapter.hostId ||
+        adapter.missing == MissingTarget::NoDevice) {
+        o.srbStatus = kSsNoDevice;
+    } else {
+        o.srbStatus = kSsErr;
+        o.haStatus = kHaSelectionTimeout;
+    }
+    return o;
+}
+
+} // namespace qvx::emu

@@ -16,7 +16,7 @@ namespace qvx::emu {
 enum class DataDirection { None, In, Out };
 
 struct ScsiRequest {
-    uint8_t adapter = 0; // index among the bus's adapters
+    uint8_t adapter = 0; // index among the bus's adapters (into machine().adapters)
     uint8_t target = 0;
     uint8_t lun = 0;
     uint8_t cdb[16] = {};
@@ -27,6 +27,10 @@ struct ScsiRequest {
 };
 
 // Outcome of one request, in ASPI terms (the NT side maps them).
+// A hung command leaves srbStatus 00h (pending) with neverCompletes set.
+// A transfer shorter than the host's buffer, on a device configured with
+// `underrun`, completes (srbStatus 01h) with haStatus 12h; more data than
+// the buffer holds (an overrun) ends with srbStatus 04h and haStatus 12h.
 struct ScsiOutcome {
     uint8_t srbStatus = 0x01;  // SS_COMP, SS_ERR (04h), SS_NO_DEVICE (82h), SS_INVALID_HA (81h)
     uint8_t haStatus = 0x00;   // 00h, 11h selection time-out, 12h data over/underrun

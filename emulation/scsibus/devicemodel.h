@@ -1,0 +1,80 @@
+// One emulated SCSI-2 logical unit: answers the commands a diagnostic tool
+// sends (INQUIRY, TEST UNIT READY, READ CAPACITY, MODE SENSE, READ/WRITE
+// BUFFER, SEEK, READ(10), REQUEST SENSE) from its configuration, and plays
+// the configured faults. Not thread-safe by itself: the bus serialises calls.
+#pragma once
+
+#include "machine/machine.h"
+#include "scsibus/scsibus.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace qvx::emu {
+
+// Sense keys and the additional sense codes the models report.
+enum SenseKey : uint8_t {
+    kNoSense = 0x0,
+    kNotReady = 0x2,
+    kMediumError = 0x3,
+    kHardwareError = 0x4,
+    kIllegalRequest = 0x5,
+    kUnitAttention = 0x6,
+    kDataProtect = 0x7,
+};
+enum Asc : uint8_t {
+    kAscUnrecoveredReadError = 0x11,
+    kAscInvalidOpcode = 0x20,
+    kAscLbaOutOfRange = 0x21,
+    kAscInvalidFieldInCdb = 0x24,
+    kAscSavingNotSupported = 0x39,
+    kAscMediumNotPresent = 0x3A,
+};
+
+class DeviceModel {
+  public:
+    explicit DeviceModel(const DeviceConfig& config);
+
+    const DeviceConfig& config() const {
+        return config_;
+    }
+
+    // Runs one command addressed to this unit. Sets the statuses, sense,
+    // data and transfer count; durationUs is left to the bus.
+    ScsiOutcome Execute(const ScsiRequest& request);
+
+  private:
+    // What the device does with one command before the adapter moves data.
+    struct Answer {
+        bool check = false; // CHECK CONDITION with the sense below
+        uint8_t key = 0, asc = 0, ascq = 0;
+        std::vector<uint8_t> in; // bytes the device sends, already cut to the allocation length
+        uint64_t inTotal = 0;    // bytes it would send; more than `in` only when cut to the room
+        uint32_t outWanted = 0;  // bytes the device asks for (data-out commands)
+    };
+
+    Answer Dispatch(const ScsiRequest& r, uint32_t room);
+    Answer Inquiry(const uint8_t* cdb);
+    Answer TestUnitReady();
+    Answer RequestSense(const uint8_t* cdb);
+    Answer ReadCapacity(const uint8_t* cdb);
+    Answer ModeSense(const uint8_t* cdb);
+    Answer ReadBuffer(const uint8_t* cdb);
+    Answer WriteBuffer(const ScsiRequest& r);
+    Answer Seek(const uint8_t* cdb);
+    Answer Read10(const uint8_t* cdb, uint32_t room);
+
+    static Answer Check(uint8_t key, uint8_t asc, uint8_t ascq = 0);
+    bool HasBlockMedium() const;
+    Answer NotReadyAnswer() const;
+    void AppendCachingPage(std::vector<uint8_t>& out, bool changeable) const;
+    void AppendGeometryPage(std::vector<uint8_t>& out, bool changeable) const;
+
+    DeviceConfig config_;
+    std::vector<uint8_t> buffer_; // buffer memory for READ/WRITE BUFFER
+    bool notReady_ = false;
+    unsigned notReadyTurs_ = 0; // TEST UNIT READY answered NOT READY so far
+    bool unitAttentionPending_ = false;
+};
+
+} // namespace qvx::emu
