@@ -1,10 +1,6 @@
 // Loading and unloading the ASPI for Win32 library.
 #include "aspiload.h"
 
-HMODULE AspiLibrary;
-GetASPI32SupportInfoFn GetAspi32SupportInfo;
-SendASPI32CommandFn SendAspi32Command;
-
 BOOL LoadAspiLibrary(void) {
     AspiLibrary = LoadLibraryA("wnaspi32.dll");
     if (AspiLibrary == NULL)
@@ -14,7 +10,8 @@ BOOL LoadAspiLibrary(void) {
     SendAspi32Command =
         (SendASPI32CommandFn)(void*)GetProcAddress(AspiLibrary, "SendASPI32Command");
     if (GetAspi32SupportInfo == NULL || SendAspi32Command == NULL) {
-        UnloadAspiLibrary();
+        GetAspi32SupportInfo = NULL;
+        SendAspi32Command = NULL;
         return FALSE;
     }
     return TRUE;
