@@ -1,0 +1,98 @@
+#include "program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "inventory/inventory.h"
+#include "shell/helpabout.h"
+#include "shell/mainwindow.h"
+#include "shell/startup.h"
+
+namespace qvx::test {
+namespace {
+
+std::function<void()> g_body;
+bool g_bodyRan = false;
+bool g_closeWhenUp = true;
+DWORD g_deadline = 0;
+
+void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (g_bodyRan)
+        return;
+    if (GetTickCount() > g_deadline) {
+        ADD_FAILURE() << "the main window never came up";
+        g_bodyRan = true;
+        KillTimer(nullptr, timer);
+        if (MainWindow != nullptr)
+            PostMessageA(MainWindow, WM_CLOSE, 0, 0);
+        else
+            PostQuitMessage(0);
+        return;
+    }
+    if (MainWindow == nullptr || !IsWindowVisible(MainWindow) || BusyState != 0)
+        return;
+    g_bodyRan = true;
+    KillTimer(nullptr, timer);
+    g_body();
+    if (g_closeWhenUp && MainWindow != nullptr)
+        PostMessageA(MainWindow, WM_CLOSE, 0, 0);
+}
+
+} // namespace
+
+std::string ShellMachine(const char* name) {
+    return std::string(QVX_SHELL_MACHINES) + "/" + name;
+}
+
+void SelectMachine(const std::string& path) {
+    static HMODULE library = LoadLibraryA("wnaspi32.dll");
+    ASSERT_NE(library, nullptr);
+    using LoadMachineFn = BOOL(__cdecl*)(const char*);
+    auto load = reinterpret_cast<LoadMachineFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "QvxEmuLoadMachine")));
+    ASSERT_NE(load, nullptr) << "the emulated library is not the one loaded";
+    ASSERT_TRUE(load(path.c_str())) << path;
+}
+
+int RunProgram(const std::function<void()>& body, ProgramOptions options) {
+    g_body = body;
+    g_bodyRan = false;
+    g_closeWhenUp = options.closeWhenUp;
+    g_deadline = GetTickCount() + options.timeoutMs;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, Tick);
+    int code = QuorvexMain(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
+    KillTimer(nullptr, timer);
+    UnregisterClassA(MAIN_WINDOW_CLASS, GetModuleHandleA(nullptr));
+    g_body = nullptr;
+    return code;
+}
+
+bool ProgramBodyRan() {
+    return g_bodyRan;
+}
+
+InstalledHelpPath::InstalledHelpPath() {
+    std::string path = std::string(APP_PATHS_KEY) + APP_PATH_ENTRY;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) == ERROR_SUCCESS) {
+        const char dir[] = "C:\\Quorvex";
+        RegSetValueExA(key, "HelpPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir), sizeof dir);
+        RegCloseKey(key);
+    }
+}
+
+InstalledHelpPath::~InstalledHelpPath() {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(APP_PATHS_KEY) + APP_PATH_ENTRY).c_str());
+}
+
+void ForgetWindowPosition() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, WINDOW_POS_VALUE);
+        RegCloseKey(key);
+    }
+}
+
+} // namespace qvx::test
