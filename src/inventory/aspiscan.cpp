@@ -51,6 +51,12 @@ static void MarkInquiryPlaceholder(const char* product, BYTE type) {
     InquiryBuffer[INQ_FLAGS] &= (BYTE)~SYNC_BIT;
 }
 
+// An empty target: the adapter reports no device there, or its selection
+// timed out. ReportScanResult marks such a target "No Device".
+static int IsEmptyTarget(const SRB_ExecSCSICmd* srb) {
+    return ReadSrbStatus(srb) == SS_NO_DEVICE || srb->SRB_HaStat == HASTAT_SEL_TO;
+}
+
 // Index of the recorded adapter with this ASPI number, or -1.
 static int FindAdapterRecord(BYTE adapterNumber) {
     for (int i = 0; i < MAX_ADAPTERS && HostAdapterTable[i].Identifier[0] != '\0'; i++)
@@ -141,10 +147,9 @@ void ScanNextTarget(void) {
 }
 
 void ReportScanResult(SRB_ExecSCSICmd* srb) {
-    BYTE status = ReadSrbStatus(srb);
-    if (status == SS_NO_DEVICE || srb->SRB_HaStat == HASTAT_SEL_TO)
+    if (IsEmptyTarget(srb))
         MarkInquiryPlaceholder("No Device", TYPE_NO_DEVICE);
-    if (status == SS_INVALID_HA)
+    if (ReadSrbStatus(srb) == SS_INVALID_HA)
         ScanComplete = 1;
     SendMessageA(MainWindow, WM_SCAN_RESULT, 0, (LPARAM)srb);
 }
@@ -164,7 +169,8 @@ static void RecordTarget(DeviceRecord* device, const SRB_ExecSCSICmd* srb) {
         HostAdapterRecord* record = &HostAdapterTable[adapter];
         device->AdapterNumber = record->AdapterNumber;
         CopyText(device->AdapterIdentifier, sizeof(device->AdapterIdentifier), record->Identifier);
-        if (type != TYPE_NO_DEVICE)
+        // Every target that answered counts, whatever type it reports.
+        if (!IsEmptyTarget(srb))
             record->DeviceCount++;
     }
     device->TargetId = srb->SRB_Target;

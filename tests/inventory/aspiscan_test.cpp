@@ -176,8 +176,12 @@ TEST_F(AspiScan, FillsTheSlotsOfNarrowAndWideAdapters) {
     EXPECT_STREQ(Slot(7).Vendor, "Veltran");
     EXPECT_STREQ(Slot(7).Product, "NAME0");
     EXPECT_STREQ(Slot(7).Revision, "N/A");
-    for (int t : {1, 2, 4, 5, 6, 8, 10, 11, 13, 14, 15})
+    for (int t : {1, 2, 4, 5, 6, 8, 10, 11, 13, 15})
         ExpectNoDevice(t, 0, t);
+    // A device that answers with type 1Fh shows that type but is no empty target.
+    EXPECT_STREQ(Slot(14).TypeText, "No Device");
+    EXPECT_STREQ(Slot(14).Product, "ABSENT LUN      ");
+    EXPECT_STREQ(Slot(14).Vendor, "ARRAY   ");
 
     // Adapter 1, narrow, empty ids time out: slots 16-23, 24-31 unused.
     EXPECT_STREQ(Slot(18).TypeText, "Tape");
@@ -198,8 +202,9 @@ TEST_F(AspiScan, FillsTheSlotsOfNarrowAndWideAdapters) {
     ExpectUnused(40, 63);
 
     // Empty targets count in the total but not for their adapter; the
-    // adapter's own id counts when something answered there.
-    EXPECT_EQ(HostAdapterTable[0].DeviceCount, 4);
+    // adapter's own id counts when something answered there, and so does a
+    // device of type 1Fh.
+    EXPECT_EQ(HostAdapterTable[0].DeviceCount, 5);
     EXPECT_EQ(HostAdapterTable[1].DeviceCount, 2);
     EXPECT_EQ(HostAdapterTable[2].DeviceCount, 1);
     EXPECT_EQ(TotalDeviceCount, 32);

@@ -31,8 +31,10 @@ TEST_F(AspiTransport, RequestCompletedByTheWorkerThreadIsSeenByThePoll) {
 }
 
 TEST_F(AspiTransport, PendingRequestWithAcceptedAbortCountsAsDone) {
+    ExecutionDeadline = kUntouched;
     EXPECT_EQ(AspiTestUnitReady(kAdapter, kHungAbortable), 1);
-    EXPECT_EQ(AspiSrb.SRB_Status, SS_ABORTED);
+    EXPECT_EQ(AspiSrb.SRB_Status, SS_ABORTED) << "the abort was accepted";
+    EXPECT_NE(ExecutionDeadline, kUntouched) << "the request was polled";
 }
 
 TEST_F(AspiTransport, PendingRequestWithRefusedAbortFails) {

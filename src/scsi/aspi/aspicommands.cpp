@@ -44,7 +44,7 @@ static void PrepareRequest(BYTE adapter, BYTE target, BYTE flags, BYTE* buffer, 
 }
 
 // Result of a command judged by its request status: 1 for SS_COMP, else 0;
-// after a time-out the abort's verdict.
+// after a time-out the abort's verdict (1 when the adapter accepted it).
 static int StatusResult(int outcome) {
     if (outcome == EXECUTE_COMPLETED)
         return AspiSrb.SRB_Status == SS_COMP ? 1 : 0;
