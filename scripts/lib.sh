@@ -38,7 +38,8 @@ qvx_prefix_init() {
 
 # Keeps one wineserver alive for the processes that follow, so they do not
 # each pay for a server start and so volatile registry keys survive between them.
-qvx_server_start() { "$QVX_WINESERVER" -p; }
+# A server already running for the prefix serves as well.
+qvx_server_start() { "$QVX_WINESERVER" -p 2>/dev/null || true; }
 qvx_server_stop() { "$QVX_WINESERVER" -k >/dev/null 2>&1 || true; "$QVX_WINESERVER" -w 2>/dev/null || true; }
 
 # Lays a machine description into the prefix (the wineserver must be running).
