@@ -12,6 +12,7 @@
 #include "shell/splash.h"
 #include "shell/startup.h"
 #include "shell/strings.h"
+#include "inventory/registry.h"
 #include "support/testwindow.h"
 #include "support/uiscript.h"
 #include "views/devicetree.h"
@@ -57,21 +58,42 @@ TEST(AdapterRecord, TakesTheInquiryFieldsAndCutsTheIdentifier) {
 
 // The Windows 95 enumeration against a real tree: pseudo adapters leave no
 // gap, and the adapter's virtual device (absent here) is only warned about.
-TEST(AdapterEnumeration, Windows95SkipsPseudoAdaptersWithoutGaps) {
-    SelectMachine(ShellMachine("win95_pseudo_adapters.ini"));
-    InitializeInventory();
-    ASSERT_TRUE(PreloadStrings(GetModuleHandleA(nullptr)));
-    HMODULE aspi = LoadLibraryA("wnaspi32.dll");
-    GetAspi32SupportInfo = reinterpret_cast<GetASPI32SupportInfoFn>(
-        reinterpret_cast<void*>(GetProcAddress(aspi, "GetASPI32SupportInfo")));
-    SendAspi32Command = reinterpret_cast<SendASPI32CommandFn>(
-        reinterpret_cast<void*>(GetProcAddress(aspi, "SendASPI32Command")));
-    UseAspi = 1;
-    PlatformKind = PLATFORM_WIN95;
-    qvx::test::TestWindow parent;
-    AppInstance = GetModuleHandleA(nullptr);
-    ASSERT_NE(CreateDeviceTree(parent.hwnd()), nullptr);
+// Adapter enumeration on its own: the emulated library loaded as start-up
+// loads it, and a tree to take the adapters' items.
+class AdapterEnumeration : public ::testing::Test {
+  protected:
+    void Load(const char* machine, int platform) {
+        SelectMachine(ShellMachine(machine));
+        InitializeInventory();
+        ASSERT_TRUE(PreloadStrings(GetModuleHandleA(nullptr)));
+        aspi_ = LoadLibraryA("wnaspi32.dll");
+        GetAspi32SupportInfo = reinterpret_cast<GetASPI32SupportInfoFn>(
+            reinterpret_cast<void*>(GetProcAddress(aspi_, "GetASPI32SupportInfo")));
+        SendAspi32Command = reinterpret_cast<SendASPI32CommandFn>(
+            reinterpret_cast<void*>(GetProcAddress(aspi_, "SendASPI32Command")));
+        UseAspi = 1;
+        PlatformKind = platform;
+        AppInstance = GetModuleHandleA(nullptr);
+        ASSERT_NE(CreateDeviceTree(parent_.hwnd()), nullptr);
+    }
 
+    void TearDown() override {
+        DestroyWindow(TreeView);
+        TreeView = nullptr;
+        ImageList_Destroy(TreeImageList);
+        TreeImageList = nullptr;
+        UseAspi = 0;
+        PlatformKind = 0;
+        if (aspi_ != nullptr)
+            FreeLibrary(aspi_);
+    }
+
+    qvx::test::TestWindow parent_;
+    HMODULE aspi_ = nullptr;
+};
+
+TEST_F(AdapterEnumeration, Windows95SkipsPseudoAdaptersWithoutGaps) {
+    Load("win95_pseudo_adapters.ini", PLATFORM_WIN95);
     {
         UiScript ui;
         ui.expect(MsgBox().text("Unable to access the KVXHBA.Vxd.")).press(IDOK);
@@ -96,14 +118,28 @@ TEST(AdapterEnumeration, Windows95SkipsPseudoAdaptersWithoutGaps) {
     quiet.verify();
     EXPECT_TRUE(quiet.seen().empty());
     EXPECT_EQ(AdapterCount, 2);
+}
 
-    DestroyWindow(TreeView);
-    TreeView = nullptr;
-    ImageList_Destroy(TreeImageList);
-    TreeImageList = nullptr;
-    UseAspi = 0;
-    PlatformKind = 0;
-    FreeLibrary(aspi);
+// On NT the ports at the IDE channels' addresses are dropped, and the SCSI
+// adapters after them move up without leaving an empty record.
+TEST_F(AdapterEnumeration, NtSkipsIdeChannelsWithoutGaps) {
+    qvx::test::RegistryKeys registry;
+    registry.Own("Hardware\\DeviceMap\\SCSI");
+    const char* port = "Hardware\\DeviceMap\\SCSI\\SCSI PORT ";
+    registry.SetDword(std::string(port) + "0", "IOAddress", 0x1F0);
+    registry.SetDword(std::string(port) + "1", "IOAddress", 0x6000);
+    registry.SetDword(std::string(port) + "2", "IOAddress", 0x170);
+    registry.SetDword(std::string(port) + "3", "IOAddress", 0xE800);
+    Load("nt_ide_channels.ini", PLATFORM_NT);
+
+    BeginAdapterEnumeration(LOBYTE(GetAspi32SupportInfo()), 1);
+    EXPECT_EQ(AdapterCount, 2);
+    EXPECT_STREQ(HostAdapterTable[0].Identifier, "KESTRAIL");
+    EXPECT_EQ(HostAdapterTable[0].AdapterNumber, 1);
+    EXPECT_STREQ(HostAdapterTable[1].Identifier, "LQ450");
+    EXPECT_EQ(HostAdapterTable[1].AdapterNumber, 3);
+    EXPECT_EQ(HostAdapterTable[2].Identifier[0], '\0');
+    EXPECT_NE(HostAdapterTable[1].TreeItem, nullptr);
 }
 
 TEST(Startup, AspiNotAvailableWarnsTwiceAndStillComesUp) {
