@@ -36,6 +36,9 @@ qvx_prefix_init() {
     # Without a window manager (Xvfb) Wine waits 2 s whenever it hides a
     # managed window; unmanaged windows hide at once.
     "$QVX_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    # Debian's Wine does not find its own fonts (Marlett draws the caption
+    # buttons, Tahoma the dialogs): give them to the prefix.
+    cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     "$QVX_WINESERVER" -w
   fi
 }
