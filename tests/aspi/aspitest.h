@@ -8,65 +8,50 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 namespace aspitest {
 
-using LoadMachineFn = BOOL(__cdecl*)(const char*);
-
 // A machine file of the project (emulation/machines) or of these tests
-// (tests/aspi/machines), as a Unix path, which the library and the
-// installer both accept.
+// (tests/aspi/machines, names starting "test-"), as a Unix path, which the
+// library and the installer both accept.
 inline std::string Machine(const char* name) {
-    std::string local = std::string(QVX_SOURCE_DIR) + "/tests/aspi/machines/" + name;
-    std::string shared = std::string(QVX_SOURCE_DIR) + "/emulation/machines/" + name;
-    return strchr(name, '/') ? name : (std::string(name).rfind("test-", 0) == 0 ? local : shared);
+    bool local = std::string(name).rfind("test-", 0) == 0;
+    return std::string(QVX_SOURCE_DIR) +
+           (local ? "/tests/aspi/machines/" : "/emulation/machines/") + name;
 }
 
-// wnaspi32.dll loaded by name, as the program loads it.
+// wnaspi32.dll loaded by name, as the program loads it; unloaded with the object.
 class Library {
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module_{
+        LoadLibraryA("wnaspi32.dll"), FreeLibrary};
+    template <typename F> F Proc(const char* name) const {
+        FARPROC p = module_ ? GetProcAddress(module_.get(), name) : nullptr;
+        return reinterpret_cast<F>(reinterpret_cast<void (*)()>(p));
+    }
+
   public:
-    Library() {
-        module_ = LoadLibraryA("wnaspi32.dll");
-        if (module_) {
-            info = reinterpret_cast<GetASPI32SupportInfoFn>(
-                reinterpret_cast<void (*)()>(GetProcAddress(module_, "GetASPI32SupportInfo")));
-            send = reinterpret_cast<SendASPI32CommandFn>(
-                reinterpret_cast<void (*)()>(GetProcAddress(module_, "SendASPI32Command")));
-            load = reinterpret_cast<LoadMachineFn>(
-                reinterpret_cast<void (*)()>(GetProcAddress(module_, "QvxEmuLoadMachine")));
-        }
-    }
-    ~Library() {
-        Free();
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
+    GetASPI32SupportInfoFn info = Proc<GetASPI32SupportInfoFn>("GetASPI32SupportInfo");
+    SendASPI32CommandFn send = Proc<SendASPI32CommandFn>("SendASPI32Command");
+    BOOL(__cdecl* load)(const char*) = Proc<BOOL(__cdecl*)(const char*)>("QvxEmuLoadMachine");
+
     bool ok() const {
         return module_ && info && send && load;
     }
     void Free() {
-        if (module_)
-            FreeLibrary(module_);
-        module_ = nullptr;
+        module_.reset();
     }
     bool Use(const char* machine) {
         return load(Machine(machine).c_str()) != FALSE;
     }
-
-    GetASPI32SupportInfoFn info = nullptr;
-    SendASPI32CommandFn send = nullptr;
-    LoadMachineFn load = nullptr;
-
-  private:
-    HMODULE module_ = nullptr;
 };
 
 // An execute block filled as the program fills it.
 inline SRB_ExecSCSICmd Exec(BYTE ha, BYTE target, std::initializer_list<BYTE> cdb, BYTE flags = 0,
                             void* buffer = nullptr, DWORD length = 0) {
-    SRB_ExecSCSICmd srb;
-    memset(&srb, 0, sizeof srb);
+    SRB_ExecSCSICmd srb = {};
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
     srb.SRB_HaId = ha;
     srb.SRB_Flags = flags;
@@ -75,7 +60,7 @@ inline SRB_ExecSCSICmd Exec(BYTE ha, BYTE target, std::initializer_list<BYTE> cd
     srb.SRB_BufPointer = static_cast<BYTE*>(buffer);
     srb.SRB_SenseLen = SENSE_LEN;
     srb.SRB_CDBLen = static_cast<BYTE>(cdb.size());
-    memcpy(srb.CDBByte, cdb.begin(), cdb.size());
+    std::copy(cdb.begin(), cdb.end(), srb.CDBByte);
     return srb;
 }
 

@@ -2,69 +2,67 @@
 // and version records it lays are read back as the program reads them.
 #include "aspitest.h"
 
+#include <process.h>
+
 #include <cstdio>
 #include <vector>
 
 using namespace aspitest;
+using Strings = std::vector<std::string>;
 
 namespace {
 
-std::string Here() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s = path;
-    return s.substr(0, s.find_last_of("\\/"));
-}
-
-std::string SystemDir() {
-    char path[MAX_PATH];
-    GetSystemDirectoryA(path, MAX_PATH);
+std::string Dir(UINT(WINAPI* get)(LPSTR, UINT)) {
+    char path[MAX_PATH] = {};
+    get(path, MAX_PATH);
     return path;
 }
+const std::string kSystem = Dir(GetSystemDirectoryA), kWindows = Dir(GetWindowsDirectoryA);
 
-std::string WindowsDir() {
-    char path[MAX_PATH];
-    GetWindowsDirectoryA(path, MAX_PATH);
-    return path;
-}
-
+// Runs qvxmachine.exe (beside this program) and returns its exit code.
 DWORD RunInstaller(const std::string& argument) {
-    std::string command = "\"" + Here() + "\\qvxmachine.exe\" \"" + argument + "\"";
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back(0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return GetLastError() | 0x80000000u;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string path = exe;
+    path = path.substr(0, path.find_last_of("\\/")) + "\\qvxmachine.exe";
+    return static_cast<DWORD>(_spawnl(_P_WAIT, path.c_str(), ("\"" + path + "\"").c_str(),
+                                      ("\"" + argument + "\"").c_str(), nullptr));
 }
 
-// A string value, or "<missing>".
+// A string or DWORD value, or "<missing>".
 std::string Value(HKEY root, const std::string& key, const char* name) {
     char data[512] = {};
     DWORD size = sizeof data - 1, type = 0;
-    HKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+    if (RegGetValueA(root, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_DWORD, &type, data,
+                     &size) != ERROR_SUCCESS)
         return "<missing>";
-    LONG rc = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(h);
-    if (rc != ERROR_SUCCESS)
-        return "<missing>";
-    if (type == REG_DWORD)
-        return std::to_string(*reinterpret_cast<DWORD*>(data));
-    return data;
+    return type == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(data)) : data;
+}
+std::string Lm(const std::string& key, const char* name) {
+    return Value(HKEY_LOCAL_MACHINE, key, name);
+}
+std::string Cu(const std::string& key, const char* name) {
+    return Value(HKEY_CURRENT_USER, key, name);
 }
 
-bool KeyExists(HKEY root, const std::string& key) {
+// The names of the subkeys of an HKEY_LOCAL_MACHINE key.
+Strings SubKeys(const std::string& key) {
+    Strings names;
     HKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return names;
+    char name[256];
+    for (DWORD i = 0, size = sizeof name;
+         RegEnumKeyExA(h, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, size = sizeof name)
+        names.push_back(name);
+    RegCloseKey(h);
+    return names;
+}
+
+bool KeyExists(const std::string& key) {
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
         return false;
     RegCloseKey(h);
     return true;
@@ -77,32 +75,34 @@ bool FileExists(const std::string& path) {
 // The file version text, looked up as the program does: the first
 // translation, then "\StringFileInfo\%04x%04x\FileVersion".
 std::string FileVersion(const std::string& path) {
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-    if (!size)
-        return "<none>";
-    std::vector<char> block(size);
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data()))
-        return "<none>";
-    WORD* translation = nullptr;
+    DWORD handle = 0, size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    std::vector<char> block(size + 1);
+    WORD* lang = nullptr;
+    char* text = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
-                        reinterpret_cast<void**>(&translation), &length) ||
+    if (!size || !GetFileVersionInfoA(path.c_str(), 0, size, block.data()) ||
+        !VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&lang),
+                        &length) ||
         length < 4)
         return "<none>";
     char query[64];
-    snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\FileVersion", translation[0],
-             translation[1]);
-    char* text = nullptr;
+    snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\FileVersion", lang[0], lang[1]);
     if (!VerQueryValueA(block.data(), query, reinterpret_cast<void**>(&text), &length) || !text)
         return "<none>";
     return text;
 }
 
-const char kPort0[] = "Hardware\\DeviceMap\\Scsi\\Scsi Port 0";
+const char kScsi[] = "Hardware\\DeviceMap\\Scsi\\Scsi Port ";
+const std::string kPort0 = std::string(kScsi) + "0";
 const char kLegacy[] = "System\\CurrentControlSet\\Enum\\Root\\LEGACY_KESTRAIL\\0000";
-const char kClass0[] = "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter\\0000";
+const char kClass[] = "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter\\000";
 const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\quorvex.exe";
+const char kOverrides[] = "Software\\Wine\\DllOverrides";
+
+std::string DesktopSize() {
+    std::string desktop = Cu("Software\\Wine\\Explorer", "Desktop");
+    return Cu("Software\\Wine\\Explorer\\Desktops", desktop.c_str());
+}
 
 class InstallerTest : public ::testing::Test {
   protected:
@@ -114,117 +114,78 @@ class InstallerTest : public ::testing::Test {
 
 TEST_F(InstallerTest, LaysAnNtMachine) {
     ASSERT_EQ(RunInstaller(Machine("default.ini")), 0u);
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kPort0, "Driver"), "kestrail");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kPort0, "IOAddress"), std::to_string(0x6000));
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, "Hardware\\DeviceMap\\Scsi\\Scsi Port 2", "IOAddress"),
-              std::to_string(0x1F0));
-    std::string lu = std::string(kPort0) + "\\Scsi Bus 0\\Target Id 4\\Logical Unit Id 0";
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, lu, "DeviceName"), "Tape0");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, lu, "Identifier"), "ARCHIVE Python 04106-XXX7350");
-    // Keys under Hardware are volatile: a lasting key cannot go below them.
-    HKEY child;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kPort0) + "\\Lasting").c_str(), 0,
-                              nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &child,
-                              nullptr),
-              ERROR_CHILD_MUST_BE_VOLATILE);
+    EXPECT_EQ((Strings{Lm(kPort0, "Driver"), Lm(kPort0, "IOAddress"),
+                       Lm(std::string(kScsi) + "2", "IOAddress")}),
+              (Strings{"kestrail", std::to_string(0x6000), std::to_string(0x1F0)}));
+    std::string lu = kPort0 + "\\Scsi Bus 0\\Target Id 4\\Logical Unit Id 0";
+    EXPECT_EQ((Strings{Lm(lu, "DeviceName"), Lm(lu, "Identifier")}),
+              (Strings{"Tape0", "ARCHIVE Python 04106-XXX7350"}));
 
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kLegacy, "Mfg"), "Veltrane");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kLegacy, "DeviceDesc"),
-              "Veltrane Kestrail Wide SCSI Host Adapter");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kLegacy, "Service"), "kestrail");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE,
-                    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quorvex "
-                    "Diagnostics.EXE",
-                    "HelpPath"),
+    EXPECT_EQ((Strings{Lm(kLegacy, "Mfg"), Lm(kLegacy, "DeviceDesc"), Lm(kLegacy, "Service")}),
+              (Strings{"Veltrane", "Veltrane Kestrail Wide SCSI Host Adapter", "kestrail"}));
+    EXPECT_EQ(Lm("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quorvex "
+                 "Diagnostics.EXE",
+                 "HelpPath"),
               "C:\\Program Files\\Quorvex");
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, kAppDefaults, "Version"), "nt40");
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", "wnaspi32"), "native");
-    std::string desktop = Value(HKEY_CURRENT_USER, "Software\\Wine\\Explorer", "Desktop");
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", desktop.c_str()),
-              "800x600");
+    EXPECT_EQ((Strings{Cu(kAppDefaults, "Version"), Cu(kOverrides, "wnaspi32"), DesktopSize()}),
+              (Strings{"nt40", "native", "800x600"}));
+    EXPECT_EQ(FileVersion(kSystem + "\\wnaspi32.dll"), "4.60 (1021)");
 
-    EXPECT_EQ(FileVersion(SystemDir() + "\\wnaspi32.dll"), "4.60 (1021)");
     // The installed copy can be installed again (it is read before removal).
-    EXPECT_EQ(RunInstaller(WindowsDir() + "\\qvxmachine.ini"), 0u);
-    EXPECT_TRUE(FileExists(WindowsDir() + "\\qvxmachine.ini"));
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kPort0, "Driver"), "kestrail");
-    EXPECT_EQ(FileVersion(SystemDir() + "\\drivers\\kestrail.sys"), "2.10.0.0");
-    EXPECT_EQ(FileVersion(SystemDir() + "\\drivers\\lq450.sys"), "1.2.0.4");
-    EXPECT_EQ(FileVersion(SystemDir() + "\\drivers\\Aspi32.sys"), "4.60 (1021)");
-    EXPECT_EQ(FileVersion(SystemDir() + "\\drivers\\AspiXNT.sys"), "4.60 (1021)");
+    EXPECT_EQ(RunInstaller(kWindows + "\\qvxmachine.ini"), 0u);
+    EXPECT_TRUE(FileExists(kWindows + "\\qvxmachine.ini"));
+    EXPECT_EQ(Lm(kPort0, "Driver"), "kestrail");
+    std::string drivers = kSystem + "\\drivers\\";
+    EXPECT_EQ((Strings{FileVersion(drivers + "kestrail.sys"), FileVersion(drivers + "lq450.sys"),
+                       FileVersion(drivers + "Aspi32.sys"), FileVersion(drivers + "AspiXNT.sys")}),
+              (Strings{"2.10.0.0", "1.2.0.4", "4.60 (1021)", "4.60 (1021)"}));
 }
 
-TEST_F(InstallerTest, AnotherMachineReplacesTheFirst) {
+TEST_F(InstallerTest, AnotherMachineReplacesTheFirstAndRemovalCleansUp) {
     ASSERT_EQ(RunInstaller(Machine("default.ini")), 0u);
     ASSERT_EQ(RunInstaller(Machine("win95.ini")), 0u);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPort0));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kLegacy));
-    EXPECT_FALSE(FileExists(SystemDir() + "\\drivers\\kestrail.sys"));
-    EXPECT_FALSE(FileExists(SystemDir() + "\\drivers\\Aspi32.sys"));
+    EXPECT_FALSE(KeyExists(kPort0) || KeyExists(kLegacy));
+    EXPECT_FALSE(FileExists(kSystem + "\\drivers\\kestrail.sys"));
+    EXPECT_FALSE(FileExists(kSystem + "\\drivers\\Aspi32.sys"));
 
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kClass0, "PortDriver"), "kestrail.mpd");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kClass0, "DriverDate"), "10-02-1997");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE,
-                    "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter\\0001", "PortDriver"),
-              "lq450.mpd");
-    // The PCI device key that names class entry 0000.
-    HKEY pci;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Enum\\PCI", 0, KEY_READ, &pci), ERROR_SUCCESS);
+    std::string class0 = std::string(kClass) + "0";
+    EXPECT_EQ((Strings{Lm(class0, "PortDriver"), Lm(class0, "DriverDate"),
+                       Lm(std::string(kClass) + "1", "PortDriver")}),
+              (Strings{"kestrail.mpd", "10-02-1997", "lq450.mpd"}));
+    // The PCI device key that names class entry 0000, found as the program finds it.
     std::string kestrail;
-    char name[256];
-    for (DWORD i = 0; kestrail.empty(); ++i) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(pci, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        HKEY device;
-        char instance[256];
-        DWORD isize = sizeof instance;
-        if (RegOpenKeyExA(pci, name, 0, KEY_READ, &device) == ERROR_SUCCESS) {
-            if (RegEnumKeyExA(device, 0, instance, &isize, nullptr, nullptr, nullptr, nullptr) ==
-                    ERROR_SUCCESS &&
-                Value(HKEY_LOCAL_MACHINE, std::string("Enum\\PCI\\") + name + "\\" + instance,
-                      "Driver") == "SCSIAdapter\\0000")
-                kestrail = std::string("Enum\\PCI\\") + name + "\\" + instance;
-            RegCloseKey(device);
-        }
-    }
-    RegCloseKey(pci);
+    for (const std::string& device : SubKeys("Enum\\PCI"))
+        for (const std::string& instance : SubKeys("Enum\\PCI\\" + device))
+            if (Lm("Enum\\PCI\\" + device + "\\" + instance, "Driver") == "SCSIAdapter\\0000")
+                kestrail = "Enum\\PCI\\" + device + "\\" + instance;
     ASSERT_FALSE(kestrail.empty());
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kestrail, "Class"), "SCSIAdapter");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kestrail, "Mfg"), "Veltrane");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kestrail, "HWRevision"), "003");
+    EXPECT_EQ((Strings{Lm(kestrail, "Class"), Lm(kestrail, "Mfg"), Lm(kestrail, "HWRevision")}),
+              (Strings{"SCSIAdapter", "Veltrane", "003"}));
 
-    std::string iosubsys = SystemDir() + "\\IOSUBSYS\\";
+    std::string iosubsys = kSystem + "\\IOSUBSYS\\";
     EXPECT_EQ(FileVersion(iosubsys + "kestrail.mpd"), "2.10.0.0");
     for (const char* file : {"KVXHBA.VxD", "SCSI1HLP.VxD", "SCSIPORT.PDR", "APIX.VxD"})
         EXPECT_NE(FileVersion(iosubsys + file), "<none>") << file;
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, kAppDefaults, "Version"), "win95");
-    std::string desktop = Value(HKEY_CURRENT_USER, "Software\\Wine\\Explorer", "Desktop");
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, "Software\\Wine\\Explorer\\Desktops", desktop.c_str()),
-              "640x480");
-}
+    EXPECT_EQ((Strings{Cu(kAppDefaults, "Version"), DesktopSize()}), (Strings{"win95", "640x480"}));
 
-TEST_F(InstallerTest, MachineWithoutAspiDisablesTheLibraryAndRemovalCleansUp) {
-    ASSERT_EQ(RunInstaller(Machine("default.ini")), 0u);
+    // A machine without ASPI disables the library; removal cleans up.
     ASSERT_EQ(RunInstaller(Machine("nt-no-aspi.ini")), 0u);
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", "wnaspi32"), "");
+    EXPECT_EQ(Cu(kOverrides, "wnaspi32"), "");
     // Our library is gone from the system directory (Wine's own is back).
-    EXPECT_NE(FileVersion(SystemDir() + "\\wnaspi32.dll"), "4.60 (1021)");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, "Hardware\\DeviceMap\\Scsi\\Scsi Port 1", "Driver"),
-              "kestrail");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, "Hardware\\DeviceMap\\Scsi\\Scsi Port 0", "IOAddress"),
-              std::to_string(0x1F0));
+    EXPECT_NE(FileVersion(kSystem + "\\wnaspi32.dll"), "4.60 (1021)");
+    EXPECT_EQ(Lm(std::string(kScsi) + "1", "Driver"), "kestrail");
+    EXPECT_EQ(Lm(kPort0, "IOAddress"), std::to_string(0x1F0));
 
     EXPECT_EQ(RunInstaller("/remove"), 0u);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Hardware\\DeviceMap\\Scsi\\Scsi Port 1"));
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, kAppDefaults, "Version"), "<missing>");
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", "wnaspi32"), "<missing>");
-    EXPECT_FALSE(FileExists(WindowsDir() + "\\qvxmachine.ini"));
-    EXPECT_FALSE(FileExists(WindowsDir() + "\\qvxmachine.laid"));
+    EXPECT_FALSE(KeyExists(std::string(kScsi) + "1"));
+    EXPECT_EQ((Strings{Cu(kAppDefaults, "Version"), Cu(kOverrides, "wnaspi32")}),
+              (Strings{"<missing>", "<missing>"}));
+    EXPECT_FALSE(FileExists(kWindows + "\\qvxmachine.ini"));
+    EXPECT_FALSE(FileExists(kWindows + "\\qvxmachine.laid"));
 
     // A machine file with a mistake lays nothing.
     EXPECT_EQ(RunInstaller(Machine("test-bad.ini")), 1u);
-    EXPECT_FALSE(FileExists(WindowsDir() + "\\qvxmachine.ini"));
+    EXPECT_FALSE(FileExists(kWindows + "\\qvxmachine.ini"));
 }
 
 } // namespace

@@ -4,54 +4,36 @@
 
 #include "machine/machine.h"
 
+#include <algorithm>
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <regex>
 
 using namespace qvx::emu;
 
 namespace {
 
-std::vector<std::string> IniBlocks(const std::string& markdown) {
-    std::vector<std::string> blocks;
-    std::istringstream in(markdown);
-    std::string line, block;
-    bool inside = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!inside && line == "```ini") {
-            inside = true;
-            block.clear();
-        } else if (inside && line == "```") {
-            inside = false;
-            blocks.push_back(block);
-        } else if (inside) {
-            block += line + "\n";
-        }
-    }
-    return blocks;
-}
-
 TEST(MachineDocs, EveryExampleParses) {
     std::ifstream in(QVX_MACHINE_DOC, std::ios::binary);
     ASSERT_TRUE(in) << "cannot open " << QVX_MACHINE_DOC;
-    std::stringstream text;
-    text << in.rdbuf();
-    std::vector<std::string> blocks = IniBlocks(text.str());
+    std::string doc{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    doc.erase(std::remove(doc.begin(), doc.end(), '\r'), doc.end());
+    std::vector<std::string> blocks;
+    std::regex block("(^|\n)```ini\n([^`]*)```");
+    for (std::sregex_iterator it(doc.begin(), doc.end(), block), end; it != end; ++it)
+        blocks.push_back((*it)[2]);
     ASSERT_GE(blocks.size(), 2u);
-    for (size_t i = 0; i < blocks.size(); ++i) {
-        std::string name = "example " + std::to_string(i + 1);
-        EXPECT_NO_THROW(ParseMachine(blocks[i], name)) << name;
-    }
+    for (size_t i = 0; i < blocks.size(); ++i)
+        EXPECT_NO_THROW(ParseMachine(blocks[i], "example " + std::to_string(i + 1))) << i + 1;
 
     // The first example is the workstation the text describes.
     Machine m = ParseMachine(blocks[0], "example 1");
     EXPECT_EQ(m.name, "Default NT 4.0 workstation");
     ASSERT_EQ(m.adapters.size(), 2u);
     EXPECT_EQ(m.adapters[0].identifier, "KESTRAIL");
-    EXPECT_EQ(m.adapters[0].devices.size(), 4u);
+    ASSERT_EQ(m.adapters[0].devices.size(), 4u);
     EXPECT_FALSE(m.adapters[1].aspiVisible);
-    EXPECT_EQ(*m.adapters[0].devices[1].faults.notReadyAsc, 0x3A); // the tape, comment and all
+    EXPECT_EQ(m.adapters[0].devices[1].faults.notReadyAsc, 0x3A); // the tape, comment and all
 }
 
 } // namespace

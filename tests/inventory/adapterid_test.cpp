@@ -13,9 +13,7 @@ namespace {
 using qvx::test::RegistryKeys;
 
 const std::string kPorts = "Hardware\\DeviceMap\\Scsi\\";
-const std::string kLegacy = "System\\CurrentControlSet\\Enum\\Root\\";
 const std::string kClass = "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter";
-const std::string kPci = "Enum\\PCI";
 
 class AdapterIdentification : public testing::Test {
   protected:
@@ -28,64 +26,49 @@ class AdapterIdentification : public testing::Test {
         return HostAdapterTable[i];
     }
 
+    // Identifier, name, maker, version, description, driver file and date.
+    static std::string Fields(const HostAdapterRecord& r) {
+        return std::string(r.Identifier) + "|" + r.AdapterName + "|" + r.Manufacturer + "|" +
+               r.Version + "|" + r.Description + "|" + r.DriverFile + "|" + r.DriverDate;
+    }
+
+    // Sets the values whose text is given.
+    void Set(const std::string& key, std::initializer_list<std::pair<const char*, const char*>> v) {
+        for (const auto& [name, text] : v)
+            if (text) {
+                ASSERT_TRUE(keys.SetString(key, name, text)) << key << " " << name;
+            }
+    }
+
     // An NT SCSI port and the legacy enumeration key of its driver.
     void LayNtPort(int port, const std::string& driver, DWORD ioAddress, const char* mfg,
                    const char* desc, const char* service) {
         std::string portKey = kPorts + "Scsi Port " + std::to_string(port);
+        std::string legacy = "System\\CurrentControlSet\\Enum\\Root\\LEGACY_" + driver;
         keys.Own(portKey);
-        ASSERT_TRUE(keys.SetString(portKey, "Driver", driver));
+        keys.Own(legacy);
+        Set(portKey, {{"Driver", driver.c_str()}});
         if (ioAddress != 0) {
             ASSERT_TRUE(keys.SetDword(portKey, "IOAddress", ioAddress));
         }
-        std::string legacy = kLegacy + "LEGACY_" + driver;
-        keys.Own(legacy);
-        std::string instance = legacy + "\\0000";
-        if (mfg) {
-            ASSERT_TRUE(keys.SetString(instance, "Mfg", mfg));
-        }
-        if (desc) {
-            ASSERT_TRUE(keys.SetString(instance, "DeviceDesc", desc));
-        }
-        if (service) {
-            ASSERT_TRUE(keys.SetString(instance, "Service", service));
-        }
+        Set(legacy + "\\0000", {{"Mfg", mfg}, {"DeviceDesc", desc}, {"Service", service}});
     }
 
-    // A Windows 95 SCSIAdapter class entry.
-    void LayClassEntry(const std::string& entry, const char* portDriver, const char* date) {
-        std::string key = kClass + "\\" + entry;
-        if (portDriver) {
-            ASSERT_TRUE(keys.SetString(key, "PortDriver", portDriver));
-        }
-        if (date) {
-            ASSERT_TRUE(keys.SetString(key, "DriverDate", date));
-        }
-        if (!portDriver && !date)
-            RegCloseKey(keys.Create(key));
+    // Windows 95: the SCSIAdapter class and the PCI devices are the test's own.
+    void OwnWin95Keys() {
+        keys.Own(kClass);
+        keys.Own("Enum");
+        PlatformKind = PLATFORM_WIN95;
     }
 
     // A Windows 95 PCI device with one instance.
     void LayPciDevice(const std::string& device, const char* cls, const char* driver,
                       const char* mfg, const char* rev, const char* desc) {
-        std::string key = kPci + "\\" + device + "\\BUS_00&DEV_0C&FUNC_00";
-        ASSERT_TRUE(keys.SetString(key, "Class", cls));
-        if (driver) {
-            ASSERT_TRUE(keys.SetString(key, "Driver", driver));
-        }
-        if (mfg) {
-            ASSERT_TRUE(keys.SetString(key, "Mfg", mfg));
-        }
-        if (rev) {
-            ASSERT_TRUE(keys.SetString(key, "HWRevision", rev));
-        }
-        if (desc) {
-            ASSERT_TRUE(keys.SetString(key, "DeviceDesc", desc));
-        }
-    }
-
-    void OwnWin95Keys() {
-        keys.Own(kClass);
-        keys.Own("Enum");
+        Set("Enum\\PCI\\" + device + "\\BUS_00&DEV_0C&FUNC_00", {{"Class", cls},
+                                                                 {"Driver", driver},
+                                                                 {"Mfg", mfg},
+                                                                 {"HWRevision", rev},
+                                                                 {"DeviceDesc", desc}});
     }
 
     RegistryKeys keys;
@@ -98,26 +81,15 @@ TEST_F(AdapterIdentification, NtPortFillsTheRecordFromTheDriversLegacyKey) {
     strcpy(Record(1).Identifier, "ASPI-NAME");
     strcpy(Record(1).DriverDate, "kept");
     IdentifyHostAdapter(5, 1);
-    EXPECT_STREQ(Record(1).Identifier, "kestrail");
-    EXPECT_STREQ(Record(1).AdapterName, "KESTRAIL");
-    EXPECT_STREQ(Record(1).Manufacturer, "Veltran"); // 7 characters
-    EXPECT_STREQ(Record(1).Version, "N/A");
-    EXPECT_STREQ(Record(1).Description, "Veltrane Kestrail Wide SCSI Host Adapter");
-    EXPECT_STREQ(Record(1).DriverFile, "kestrail.sys");
-    EXPECT_STREQ(Record(1).DriverDate, "kept");
-    EXPECT_EQ(GetPortIoAddress(5), 0x6000);
-}
+    EXPECT_EQ(Fields(Record(1)), "kestrail|KESTRAIL|Veltran|N/A|"
+                                 "Veltrane Kestrail Wide SCSI Host Adapter|kestrail.sys|kept");
 
-TEST_F(AdapterIdentification, NtValuesAreCutToTheirFields) {
-    LayNtPort(5, "averyverylongminiport", 0, nullptr, std::string(80, 'd').c_str(),
-              "averyverylongminiport");
-    PlatformKind = PLATFORM_NT;
-    IdentifyHostAdapter(5, 0);
-    EXPECT_STREQ(Record(0).Identifier, "averyverylongmi");
-    EXPECT_STREQ(Record(0).AdapterName, "AVERYVERYLONGMI");
-    EXPECT_EQ(std::string(Record(0).Description), std::string(63, 'd'));
-    EXPECT_STREQ(Record(0).DriverFile, "averyverylongmi");
-    EXPECT_STREQ(Record(0).Manufacturer, ""); // missing value: empty
+    // Long values are cut to their fields; a missing one is empty.
+    LayNtPort(6, "averyverylongminiport", 0, nullptr, std::string(80, 'd').c_str(), nullptr);
+    IdentifyHostAdapter(6, 0);
+    EXPECT_EQ(Fields(Record(0)),
+              "averyverylongmi|AVERYVERYLONGMI||N/A|" + std::string(63, 'd') + "|.sys|")
+        << "no service: bare extension";
 }
 
 TEST_F(AdapterIdentification, NtPortWithoutKeysKeepsTheAspiIdentity) {
@@ -127,64 +99,30 @@ TEST_F(AdapterIdentification, NtPortWithoutKeysKeepsTheAspiIdentity) {
     IdentifyHostAdapter(6, 0);
     EXPECT_STREQ(Record(0).Identifier, "ASPI-NAME");
     EXPECT_STREQ(Record(0).Description, "");
-
     // A port without a driver name keeps its identity too.
     ASSERT_TRUE(keys.SetDword(kPorts + "Scsi Port 6", "IOAddress", 0x1F0));
     IdentifyHostAdapter(6, 0);
     EXPECT_STREQ(Record(0).Identifier, "ASPI-NAME");
 }
 
-TEST_F(AdapterIdentification, LegacyKeyWithoutServiceGivesBareExtension) {
-    LayNtPort(5, "qvxmini", 0, "Acme", "Acme Adapter", nullptr);
-    PlatformKind = PLATFORM_NT;
-    IdentifyHostAdapter(5, 0);
-    EXPECT_STREQ(Record(0).Manufacturer, "Acme");
-    EXPECT_STREQ(Record(0).DriverFile, ".sys");
-}
-
 TEST_F(AdapterIdentification, PortIoAddressRecognisesIdeChannels) {
     LayNtPort(4, "atapi", 0x1F0, nullptr, nullptr, nullptr);
     LayNtPort(5, "atapi2", 0x170, nullptr, nullptr, nullptr);
     LayNtPort(6, "nowhere", 0, nullptr, nullptr, nullptr);
+    keys.Own(kPorts + "Scsi Port 3");
     EXPECT_EQ(GetPortIoAddress(4), 0x1F0);
     EXPECT_EQ(GetPortIoAddress(5), 0x170);
-    EXPECT_EQ(GetPortIoAddress(6), 0); // no value
-    keys.Own(kPorts + "Scsi Port 3");
-    EXPECT_EQ(GetPortIoAddress(3), 0); // no key
+    EXPECT_EQ(GetPortIoAddress(6), 0) << "no value";
+    EXPECT_EQ(GetPortIoAddress(3), 0) << "no key";
     ASSERT_TRUE(keys.SetDword(kPorts + "Scsi Port 6", "IOAddress", 0x123170));
-    EXPECT_EQ(GetPortIoAddress(6), 0x3170); // the low 16 bits only
+    EXPECT_EQ(GetPortIoAddress(6), 0x3170) << "the low 16 bits only";
 }
 
-TEST_F(AdapterIdentification, Win95MatchingClassEntryAndPciDevice) {
+TEST_F(AdapterIdentification, Win95UsesOnlyTheClassEntryNamingTheAdapter) {
     OwnWin95Keys();
-    LayClassEntry("0000", "hbx29xx.mpd", "01-01-1996");
-    LayClassEntry("0001", "kestrail.mpd", "10-02-1997");
+    Set(kClass + "\\0000", {{"PortDriver", "hbx29xx.mpd"}, {"DriverDate", "01-01-1996"}});
     LayPciDevice("VEN_1234&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0000", "Other", "001",
                  "Other Adapter");
-    LayPciDevice("VEN_5678&DEV_0002", "SCSIAdapter", "SCSIAdapter\\0001", "Veltrane", "0031",
-                 "Veltrane Kestrail Wide SCSI Host Adapter");
-    PlatformKind = PLATFORM_WIN95;
-    strcpy(Record(2).Identifier, "Kestrail");
-    IdentifyHostAdapter(0, 2);
-    EXPECT_STREQ(Record(2).Identifier, "Kestrail");
-    EXPECT_STREQ(Record(2).AdapterName, "KESTRAIL");
-    EXPECT_STREQ(Record(2).Manufacturer, "Veltran");
-    EXPECT_STREQ(Record(2).Version, "003");
-    EXPECT_STREQ(Record(2).Description, "Veltrane Kestrail Wide SCSI Host Adapter");
-    EXPECT_STREQ(Record(2).DriverFile, "kestrail.mpd");
-    EXPECT_STREQ(Record(2).DriverDate, "10-02-1997");
-
-    DescribeAdapter(&Record(2));
-    EXPECT_STREQ(Record(2).Description, "Veltrane Kestrail PCI SCSI Host Adapter");
-    EXPECT_STREQ(Record(2).DriverFile, "kestrail.mpd");
-}
-
-TEST_F(AdapterIdentification, Win95ClassEntryOfAnotherAdapterIsNeverUsed) {
-    OwnWin95Keys();
-    LayClassEntry("0000", "hbx29xx.mpd", "01-01-1996");
-    LayPciDevice("VEN_1234&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0000", "Other", "001",
-                 "Other Adapter");
-    PlatformKind = PLATFORM_WIN95;
     strcpy(Record(0).Identifier, "KESTRAIL");
     IdentifyHostAdapter(0, 0);
     EXPECT_STREQ(Record(0).Description, "");
@@ -193,37 +131,40 @@ TEST_F(AdapterIdentification, Win95ClassEntryOfAnotherAdapterIsNeverUsed) {
     DescribeAdapter(&Record(0));
     EXPECT_STREQ(Record(0).Description, "Veltrane Kestrail PCI SCSI Host Adapter");
     EXPECT_STREQ(Record(0).DriverFile, "kestrail.mpd");
+
+    Set(kClass + "\\0001", {{"PortDriver", "kestrail.mpd"}, {"DriverDate", "10-02-1997"}});
+    LayPciDevice("VEN_5678&DEV_0002", "SCSIAdapter", "SCSIAdapter\\0001", "Veltrane", "0031",
+                 "Veltrane Kestrail Wide SCSI Host Adapter");
+    strcpy(Record(2).Identifier, "Kestrail");
+    IdentifyHostAdapter(0, 2);
+    EXPECT_EQ(Fields(Record(2)),
+              "Kestrail|KESTRAIL|Veltran|003|"
+              "Veltrane Kestrail Wide SCSI Host Adapter|kestrail.mpd|10-02-1997");
 }
 
 TEST_F(AdapterIdentification, Win95PciDeviceWithoutDriverValueMatchesAnyEntry) {
     OwnWin95Keys();
-    LayClassEntry("0000", "acme.mpd", nullptr);
+    Set(kClass + "\\0000", {{"PortDriver", "acme.mpd"}});
     LayPciDevice("VEN_0000&DEV_0000", "Display", "SCSIAdapter\\0000", "Wrong", "9", "Wrong");
     LayPciDevice("VEN_1111&DEV_0001", "SCSIAdapter", nullptr, "Acme", "002", "Acme Wide Adapter");
-    PlatformKind = PLATFORM_WIN95;
     strcpy(Record(0).Identifier, "ACME");
     IdentifyHostAdapter(0, 0);
-    EXPECT_STREQ(Record(0).Manufacturer, "Acme");
-    EXPECT_STREQ(Record(0).Version, "002");
-    EXPECT_STREQ(Record(0).DriverFile, "acme.mpd");
-    EXPECT_STREQ(Record(0).DriverDate, ""); // the class entry has none
-    DescribeAdapter(&Record(0));
-    EXPECT_STREQ(Record(0).Description, "Acme PCI SCSI Controller");
+    // The class entry has no date.
+    EXPECT_EQ(Fields(Record(0)), "ACME|ACME|Acme|002|Acme Wide Adapter|acme.mpd|");
 }
 
 TEST_F(AdapterIdentification, Win95StaleClassEntryDoesNotHideALaterOne) {
     OwnWin95Keys();
-    LayClassEntry("0000", "acme.mpd", "01-01-1990"); // no PCI device names it
-    LayClassEntry("0001", "acme.mpd", "02-02-1997");
+    Set(kClass + "\\0000", {{"PortDriver", "acme.mpd"}, {"DriverDate", "01-01-1990"}});
+    Set(kClass + "\\0001", {{"PortDriver", "acme.mpd"}, {"DriverDate", "02-02-1997"}});
     LayPciDevice("VEN_1111&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0001", "Acme", "002",
                  "Acme Wide Adapter");
-    PlatformKind = PLATFORM_WIN95;
     strcpy(Record(0).Identifier, "ACME");
     IdentifyHostAdapter(0, 0);
     EXPECT_STREQ(Record(0).DriverDate, "02-02-1997");
 }
 
-TEST_F(AdapterIdentification, DescriptionsOfOtherAdapters) {
+TEST(AdapterDescription, OtherAdaptersGetAGenericOne) {
     HostAdapterRecord r = {};
     strcpy(r.Identifier, "ACME");
     strcpy(r.Description, "Acme\tWide Adapter");
@@ -241,26 +182,6 @@ TEST_F(AdapterIdentification, DescriptionsOfOtherAdapters) {
     EXPECT_EQ(std::string(r.Description).substr(0, 43), std::string(43, 'x'));
 }
 
-TEST(TextHelpers, FindTextIgnoreCase) {
-    EXPECT_EQ(FindTextIgnoreCase("hbx29xx.mpd", "HBX29XX"), 0);
-    EXPECT_EQ(FindTextIgnoreCase("SCSIAdapter\\0001", "adapter\\0001"), 4);
-    EXPECT_EQ(FindTextIgnoreCase("kestrail.mpd", "ESDI_506"), NotFoundOffset);
-    EXPECT_EQ(FindTextIgnoreCase("anything", ""), 0);
-    EXPECT_EQ(NotFoundOffset, -9999);
-}
-
-TEST(TextHelpers, CutAtFirstBlank) {
-    char text[32] = "Acme Wide Adapter";
-    CutAtFirstBlank(text);
-    EXPECT_STREQ(text, "Acme");
-    strcpy(text, "Line\r\nnext");
-    CutAtFirstBlank(text);
-    EXPECT_STREQ(text, "Line");
-    strcpy(text, "Single");
-    CutAtFirstBlank(text);
-    EXPECT_STREQ(text, "Single");
-}
-
 TEST(FileVersion, ReadsTheFirstTranslationsFileVersion) {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, sizeof path);
@@ -268,19 +189,7 @@ TEST(FileVersion, ReadsTheFirstTranslationsFileVersion) {
         std::string(path).substr(0, std::string(path).rfind('\\') + 1) + "wnaspi32.dll";
     GetFileVersionText(dll.c_str());
     EXPECT_STREQ(FileVersionText, "4.60 (1021)");
-
-    // A file without a version resource leaves the text empty.
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    std::string plain = std::string(temp) + "qvx-noversion.txt";
-    HANDLE f = CreateFileA(plain.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    DWORD written;
-    WriteFile(f, "text", 4, &written, nullptr);
-    CloseHandle(f);
-    GetFileVersionText(plain.c_str());
-    EXPECT_STREQ(FileVersionText, "");
-    DeleteFileA(plain.c_str());
+    // A file that cannot be read leaves the text empty.
     GetFileVersionText("C:\\no\\such\\file.sys");
     EXPECT_STREQ(FileVersionText, "");
 }

@@ -26,9 +26,12 @@ inline void DeleteKeyTree(HKEY root, const std::string& path) {
     RegDeleteKeyA(root, path.c_str());
 }
 
-// Keys below "Hardware" must be volatile.
-inline bool IsVolatilePath(const std::string& path) {
-    return _strnicmp(path.c_str(), "Hardware\\", 9) == 0;
+// Creates a key and its missing parents; keys below "Hardware" must be volatile.
+inline LONG CreateKey(const std::string& path, HKEY* key) {
+    DWORD options = _strnicmp(path.c_str(), "Hardware\\", 9) == 0 ? REG_OPTION_VOLATILE
+                                                                  : REG_OPTION_NON_VOLATILE;
+    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
+                           nullptr, key, nullptr);
 }
 
 // A key with its values and subkeys, as read at one moment.
@@ -68,9 +71,7 @@ struct KeyImage {
 
     void Write(const std::string& path) const {
         HKEY key;
-        DWORD options = IsVolatilePath(path) ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr) != ERROR_SUCCESS)
+        if (CreateKey(path, &key) != ERROR_SUCCESS)
             return;
         for (const Value& v : values)
             RegSetValueExA(key, v.name.c_str(), 0, v.type, v.data.data(), DWORD(v.data.size()));
@@ -85,7 +86,6 @@ struct KeyImage {
 // destruction; keys created through it below "Hardware" are volatile.
 class RegistryKeys {
   public:
-    RegistryKeys() = default;
     ~RegistryKeys() {
         for (auto it = owned_.rbegin(); it != owned_.rend(); ++it) {
             DeleteKeyTree(HKEY_LOCAL_MACHINE, it->first);
@@ -93,22 +93,11 @@ class RegistryKeys {
                 it->second->Write(it->first);
         }
     }
-    RegistryKeys(const RegistryKeys&) = delete;
-    RegistryKeys& operator=(const RegistryKeys&) = delete;
 
     // Saves the tree at path and removes it for the test.
     void Own(const std::string& path) {
         owned_.emplace_back(path, KeyImage::Read(path));
         DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
-    }
-
-    // Creates path and any missing parents.
-    HKEY Create(const std::string& path) {
-        DWORD options = IsVolatilePath(path) ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE;
-        HKEY key = nullptr;
-        LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options,
-                                      KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        return status == ERROR_SUCCESS ? key : nullptr;
     }
 
     bool SetString(const std::string& path, const char* name, const std::string& value) {
@@ -120,9 +109,11 @@ class RegistryKeys {
     }
 
   private:
-    bool Set(const std::string& path, const char* name, DWORD type, const void* data, DWORD size) {
-        HKEY key = Create(path);
-        if (key == nullptr)
+    // Creates path and any missing parents, then sets the value.
+    static bool Set(const std::string& path, const char* name, DWORD type, const void* data,
+                    DWORD size) {
+        HKEY key;
+        if (CreateKey(path, &key) != ERROR_SUCCESS)
             return false;
         LONG status = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
         RegCloseKey(key);

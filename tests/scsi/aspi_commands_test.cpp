@@ -10,100 +10,78 @@ namespace {
 
 using AspiCommands = AspiTest;
 
-TEST_F(AspiCommands, HostAdapterInquiryFillsTheCallersBlock) {
-    SRB_HAInquiry block;
-    std::memset(&block, 0, sizeof block);
-    EXPECT_EQ(AspiHostAdapterInquiry(&block, 0), DWORD{SS_COMP});
-    EXPECT_EQ(block.SRB_Status, SS_COMP);
-    EXPECT_EQ(block.HA_SCSI_ID, 7);
-    EXPECT_EQ(std::memcmp(block.HA_Identifier, "KESTRAIL", 8), 0);
-    EXPECT_EQ(block.HA_Unique[3], 16);
-
-    std::memset(&block, 0, sizeof block);
-    AspiHostAdapterInquiry(&block, 2);
-    EXPECT_EQ(block.SRB_Status, SS_INVALID_HA);
-}
-
 TEST_F(AspiCommands, TestUnitReadyAndItsSenseRecords) {
-    EXPECT_EQ(AspiTestUnitReady(kAdapter, kGoodDisk), 1);
-    EXPECT_EQ(LastSenseError.MessageId, 0u);
-
+    const struct {
+        BYTE adapter, target;
+        int result;
+        DWORD key, message;
+    } cases[] = {{kAdapter, kGoodDisk, 1, 0, 0},
+                 {kAdapter, kNotReadyCdrom, 0, 2, 5800},
+                 {kAdapter, kHardwareErrorDisk, 0, 4, 5404},
+                 {kAdapter, kWriteProtected, 0, 7, 5900},
+                 {kAdapter, kValidSenseCdrom, 0, 0, 0}, // VALID set: not decoded
+                 {kAdapter, kUnitAttentionDisk, 0, 6, 5801},
+                 {kAdapter, kUnitAttentionDisk, 1, 0, 0}, // ready after the attention
+                 {kAdapter, kEmptyTarget, 0, 0, 0},
+                 {kSelectionTimeoutAdapter, 3, 0, 0, 0}};
+    for (const auto& c : cases) {
+        ClearErrorRecords();
+        EXPECT_EQ(AspiTestUnitReady(c.adapter, c.target), c.result) << int(c.target);
+        EXPECT_EQ(LastSenseError.SenseKey, c.key) << int(c.target);
+        EXPECT_EQ(LastSenseError.MessageId, c.message) << int(c.target);
+    }
     EXPECT_EQ(AspiTestUnitReady(kAdapter, kNotReadyCdrom), 0);
-    EXPECT_EQ(LastSenseError.SenseKey, 2u);
     EXPECT_EQ(LastSenseError.AdditionalSenseCode, 0x04u);
     EXPECT_EQ(LastSenseError.AdditionalSenseCodeQualifier, 0x01u);
-    EXPECT_EQ(LastSenseError.MessageId, 5800u);
-
-    ClearErrorRecords();
-    EXPECT_EQ(AspiTestUnitReady(kAdapter, kHardwareErrorDisk), 0);
-    EXPECT_EQ(LastSenseError.MessageId, 5404u);
-
-    ClearErrorRecords();
-    EXPECT_EQ(AspiTestUnitReady(kAdapter, kWriteProtected), 0);
-    EXPECT_EQ(LastSenseError.SenseKey, 7u);
-    EXPECT_EQ(LastSenseError.MessageId, 5900u);
-
-    ClearErrorRecords();
-    EXPECT_EQ(AspiTestUnitReady(kAdapter, kValidSenseCdrom), 0);
-    EXPECT_EQ(LastSenseError.MessageId, 0u) << "sense with VALID set is not decoded";
 }
 
-TEST_F(AspiCommands, UnitAttentionFailsOnceThenTheDeviceIsReady) {
-    EXPECT_EQ(AspiTestUnitReady(kAdapter, kUnitAttentionDisk), 0);
-    EXPECT_EQ(LastSenseError.SenseKey, 6u);
-    EXPECT_EQ(LastSenseError.AdditionalSenseCode, 0x29u);
-    EXPECT_EQ(LastSenseError.MessageId, 5801u);
-    EXPECT_EQ(AspiTestUnitReady(kAdapter, kUnitAttentionDisk), 1);
-}
-
-TEST_F(AspiCommands, AbsentTargetsFail) {
-    EXPECT_EQ(AspiTestUnitReady(kAdapter, kEmptyTarget), 0);
-    EXPECT_EQ(AspiSrb.SRB_Status, SS_NO_DEVICE);
-    EXPECT_EQ(AspiTestUnitReady(kSelectionTimeoutAdapter, 3), 0);
-    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kEmptyTarget), 0xFF);
-    EXPECT_EQ(AspiReadBufferDescriptor(kSelectionTimeoutAdapter, 3), 0u);
-}
-
-TEST_F(AspiCommands, WrittenPatternReadsBack) {
+TEST_F(AspiCommands, BufferPatternIsComparedFromByteFour) {
     EXPECT_EQ(AspiWriteBuffer(kAdapter, kGoodDisk), 1);
     EXPECT_EQ(AspiReadBuffer(kAdapter, kGoodDisk), 1);
-    EXPECT_EQ(LastErrorReport.ReportMessageId, 0u);
     EXPECT_EQ(BufferTestPattern[0], 0xAA);
     EXPECT_EQ(BufferTestPattern[511], 0x55);
-}
-
-TEST_F(AspiCommands, ReadBufferMismatchIsReportedButTheFirstFourBytesAreNotCompared) {
+    // A mismatch at offset 2 is not compared.
+    ASSERT_EQ(AspiWriteBuffer(kAdapter, kDescriptorFFDisk), 1);
+    EXPECT_EQ(AspiReadBuffer(kAdapter, kDescriptorFFDisk), 1);
+    EXPECT_EQ(LastErrorReport.ReportMessageId, 0u);
+    // A failed command is not a mismatch.
+    EXPECT_EQ(AspiWriteBuffer(kAdapter, kNotReadyCdrom), 0);
+    EXPECT_EQ(AspiReadBuffer(kAdapter, kNotReadyCdrom), 0);
+    EXPECT_EQ(LastErrorReport.ReportMessageId, 0u);
     ASSERT_EQ(AspiWriteBuffer(kAdapter, kNoSerialDisk), 1);
     EXPECT_EQ(AspiReadBuffer(kAdapter, kNoSerialDisk), 0);
     EXPECT_EQ(LastErrorReport.ReportMessageId, 6200u);
-
-    ClearErrorRecords();
-    ASSERT_EQ(AspiWriteBuffer(kAdapter, kDescriptorFFDisk), 1);
-    EXPECT_EQ(AspiReadBuffer(kAdapter, kDescriptorFFDisk), 1) << "mismatch at offset 2";
-    EXPECT_EQ(LastErrorReport.ReportMessageId, 0u);
 }
 
-TEST_F(AspiCommands, BufferCommandsOnADeviceWithoutBufferFail) {
-    EXPECT_EQ(AspiWriteBuffer(kAdapter, kNotReadyCdrom), 0);
-    EXPECT_EQ(AspiReadBuffer(kAdapter, kNotReadyCdrom), 0);
-    EXPECT_EQ(LastErrorReport.ReportMessageId, 0u) << "a failed command is not a mismatch";
-    EXPECT_EQ(AspiReadBufferDescriptor(kAdapter, kNotReadyCdrom), 0u);
-}
-
-TEST_F(AspiCommands, DescriptorGivesCapacityOrZero) {
+TEST_F(AspiCommands, QueriesGiveTheirValueOrTheirFailureValue) {
     EXPECT_EQ(AspiReadBufferDescriptor(kAdapter, kGoodDisk), 1048576u);
     EXPECT_EQ(AspiReadBufferDescriptor(kAdapter, kSlowDisk), 524288u);
-    EXPECT_EQ(AspiReadBufferDescriptor(kAdapter, kDescriptorFFDisk), 0u);
-}
+    EXPECT_EQ(AspiReadBufferDescriptor(kAdapter, kDescriptorFFDisk), 0u) << "capacity byte FFh";
+    EXPECT_EQ(AspiReadBufferDescriptor(kAdapter, kNotReadyCdrom), 0u);
+    EXPECT_EQ(AspiReadBufferDescriptor(kSelectionTimeoutAdapter, 3), 0u);
 
-TEST_F(AspiCommands, SerialNumberOnlyWhenItStartsWithALetterOrDigit) {
+    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kGoodDisk), 0x04);
+    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kSlowDisk), 0x01);
+    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kNoSerialDisk), 0x05);
+    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kDescriptorFFDisk), 0x00);
+    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kNotReadyCdrom), 0xFF) << "no caching page";
+    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kEmptyTarget), 0xFF);
+
+    EXPECT_EQ(AspiModeSenseRigidDisk(kAdapter, kGoodDisk), 7200);
+    EXPECT_EQ(AspiModeSenseRigidDisk(kAdapter, kNoSerialDisk), 0) << "no geometry page";
+    EXPECT_EQ(AspiModeSenseRigidDisk(kAdapter, kEmptyTarget), 0);
+
     char text[SERIAL_NUMBER_SIZE];
-    std::memset(text, 'x', sizeof text);
     EXPECT_EQ(AspiInquirySerialNumber(kAdapter, kGoodDisk, text), 1);
     EXPECT_STREQ(text, "PCB89701234");
     EXPECT_EQ(AspiInquirySerialNumber(kAdapter, kSlowDisk, text), 0) << "leading blank";
     EXPECT_EQ(AspiInquirySerialNumber(kAdapter, kNoSerialDisk, text), 0) << "no page 80h";
-    EXPECT_EQ(AspiInquirySerialNumber(kAdapter, kEmptyTarget, text), 0);
+
+    BYTE data[READ_CAPACITY_SIZE] = {};
+    EXPECT_EQ(AspiReadCapacity(kAdapter, kGoodDisk, data), 1);
+    const BYTE expected[] = {0x00, 0x87, 0xA2, 0x37, 0x00, 0x00, 0x02, 0x00}; // 8888887, 512
+    EXPECT_EQ(std::memcmp(data, expected, sizeof expected), 0);
+    EXPECT_EQ(AspiReadCapacity(kAdapter, kNotReadyCdrom, data), 0);
 }
 
 TEST_F(AspiCommands, ShortTransfersWithUnderrunStatusAreAcceptedByTheQueries) {
@@ -113,30 +91,6 @@ TEST_F(AspiCommands, ShortTransfersWithUnderrunStatusAreAcceptedByTheQueries) {
     EXPECT_STREQ(text, "UR4455");
     EXPECT_EQ(AspiModeSenseCaching(kAdapter, kUnderrunDisk), 0x05);
     EXPECT_EQ(AspiModeSenseRigidDisk(kAdapter, kUnderrunDisk), 4500);
-    EXPECT_EQ(IsCommandSuccessful(&AspiSrb), 0);
-}
-
-TEST_F(AspiCommands, ReadCapacityGivesTheRawData) {
-    BYTE data[READ_CAPACITY_SIZE] = {};
-    EXPECT_EQ(AspiReadCapacity(kAdapter, kGoodDisk, data), 1);
-    const BYTE expected[] = {0x00, 0x87, 0xA2, 0x37, 0x00, 0x00, 0x02, 0x00}; // 8888887, 512
-    EXPECT_EQ(std::memcmp(data, expected, sizeof expected), 0);
-    EXPECT_EQ(AspiReadCapacity(kAdapter, kNotReadyCdrom, data), 0);
-}
-
-TEST_F(AspiCommands, CachingPageGivesReadDisableAndWriteEnableBits) {
-    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kGoodDisk), 0x04);
-    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kSlowDisk), 0x01);
-    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kNoSerialDisk), 0x05);
-    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kDescriptorFFDisk), 0x00);
-    EXPECT_EQ(AspiModeSenseCaching(kAdapter, kNotReadyCdrom), 0xFF) << "no caching page";
-}
-
-TEST_F(AspiCommands, RigidDiskPageGivesTheRotationRate) {
-    EXPECT_EQ(AspiModeSenseRigidDisk(kAdapter, kGoodDisk), 7200);
-    EXPECT_EQ(AspiModeSenseRigidDisk(kAdapter, kSlowDisk), 5400);
-    EXPECT_EQ(AspiModeSenseRigidDisk(kAdapter, kNoSerialDisk), 0) << "no geometry page";
-    EXPECT_EQ(AspiModeSenseRigidDisk(kAdapter, kEmptyTarget), 0);
 }
 
 TEST_F(AspiCommands, ReadAndSeekThroughTheCompletionEvent) {
@@ -146,10 +100,8 @@ TEST_F(AspiCommands, ReadAndSeekThroughTheCompletionEvent) {
     EXPECT_EQ(AspiRead10(kAdapter, kReadErrorDisk, 10, 512, 2, data), 1);
     EXPECT_NE(data[0], 0xEE) << "the blocks were read";
     EXPECT_EQ(CompletionEvent, nullptr) << "the event is closed after the wait";
-
     EXPECT_EQ(AspiRead10(kAdapter, kReadErrorDisk, 1500, 512, 2, data), 0) << "medium error";
     EXPECT_EQ(AspiRead10(kAdapter, kSlowDisk, 0, 512, 2, data), 1) << "completed by the worker";
-
     std::memset(data, 0xEE, sizeof data);
     EXPECT_EQ(AspiRead10(kAdapter, kGoodDisk, 0, 512, 0, data), 1);
     EXPECT_EQ(data[0], 0xEE) << "no blocks asked, none moved";

@@ -19,7 +19,6 @@ constexpr BYTE kDescriptorFFDisk = 3;
 constexpr BYTE kNotReadyCdrom = 4;
 constexpr BYTE kUnitAttentionDisk = 5;
 constexpr BYTE kHardwareErrorDisk = 6;
-constexpr BYTE kHostId = 7;
 constexpr BYTE kWriteProtected = 8;
 constexpr BYTE kValidSenseCdrom = 9;
 constexpr BYTE kHungAbortable = 10;
@@ -32,37 +31,25 @@ constexpr BYTE kSelectionTimeoutAdapter = 1;
 class AspiTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(LoadOnce()) << "wnaspi32.dll with QvxEmuLoadMachine";
-        ASSERT_TRUE(loadMachine_(MachinePath("bus.ini").c_str()));
+        // The library stays loaded for the whole process, as in the program.
+        using LoadMachineFn = BOOL(__cdecl*)(const char*);
+        static LoadMachineFn loadMachine = [] {
+            AspiLibrary = LoadLibraryA("wnaspi32.dll");
+            auto entry = [](const char* name) {
+                return reinterpret_cast<void*>(GetProcAddress(AspiLibrary, name));
+            };
+            GetAspi32SupportInfo =
+                reinterpret_cast<GetASPI32SupportInfoFn>(entry("GetASPI32SupportInfo"));
+            SendAspi32Command = reinterpret_cast<SendASPI32CommandFn>(entry("SendASPI32Command"));
+            return reinterpret_cast<LoadMachineFn>(entry("QvxEmuLoadMachine"));
+        }();
+        ASSERT_TRUE(loadMachine != nullptr && SendAspi32Command != nullptr)
+            << "wnaspi32.dll with QvxEmuLoadMachine";
+        // The source tree as Wine sees it: drive Z: is the Unix root.
+        ASSERT_TRUE(loadMachine((std::string("Z:") + QVX_SCSI_MACHINES + "/bus.ini").c_str()));
         UseAspi = 1;
         ClearErrorRecords();
     }
-
-    static std::string MachinePath(const char* file) {
-        // The source tree as Wine sees it: drive Z: is the Unix root.
-        return std::string("Z:") + QVX_SCSI_MACHINES + "/" + file;
-    }
-
-  private:
-    using LoadMachineFn = BOOL(__cdecl*)(const char*);
-
-    // The library stays loaded for the whole process, as in the program.
-    static bool LoadOnce() {
-        if (loadMachine_ != nullptr)
-            return true;
-        AspiLibrary = LoadLibraryA("wnaspi32.dll");
-        if (AspiLibrary == nullptr)
-            return false;
-        GetAspi32SupportInfo = reinterpret_cast<GetASPI32SupportInfoFn>(
-            reinterpret_cast<void*>(GetProcAddress(AspiLibrary, "GetASPI32SupportInfo")));
-        SendAspi32Command = reinterpret_cast<SendASPI32CommandFn>(
-            reinterpret_cast<void*>(GetProcAddress(AspiLibrary, "SendASPI32Command")));
-        loadMachine_ = reinterpret_cast<LoadMachineFn>(
-            reinterpret_cast<void*>(GetProcAddress(AspiLibrary, "QvxEmuLoadMachine")));
-        return SendAspi32Command != nullptr && loadMachine_ != nullptr;
-    }
-
-    static inline LoadMachineFn loadMachine_ = nullptr;
 };
 
 } // namespace qvx::test

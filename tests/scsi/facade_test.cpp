@@ -2,6 +2,7 @@
 // NT pass-through otherwise, deciding afresh on every call.
 #include "aspi_fixture.h"
 #include <cstring>
+#include <vector>
 #include "scsi/facade/scsifacade.h"
 
 namespace qvx::test {
@@ -9,39 +10,28 @@ namespace {
 
 using ScsiFacade = AspiTest;
 
-TEST_F(ScsiFacade, UseAspiOneReachesTheAspiSide) {
-    BYTE capacity[8];
+// Every command's result for the good disk of adapter 0.
+std::vector<long> Results() {
+    BYTE capacity[8], data[512];
     char serial[256];
-    BYTE data[512];
-    EXPECT_EQ(ScsiTestUnitReady(kAdapter, kGoodDisk), 1);
-    EXPECT_EQ(ScsiWriteBuffer(kAdapter, kGoodDisk), 1);
-    EXPECT_EQ(ScsiReadBuffer(kAdapter, kGoodDisk), 1);
-    EXPECT_EQ(ScsiReadBufferDescriptor(kAdapter, kGoodDisk), 1048576u);
-    EXPECT_EQ(ScsiSeek(kAdapter, kGoodDisk, 0), 1);
-    EXPECT_EQ(ScsiRead10(kAdapter, kGoodDisk, 0, 512, 1, data), 1);
-    EXPECT_EQ(ScsiInquirySerialNumber(kAdapter, kGoodDisk, serial), 1);
-    EXPECT_EQ(ScsiReadCapacity(kAdapter, kGoodDisk, capacity), 1);
-    EXPECT_EQ(ScsiModeSenseCaching(kAdapter, kGoodDisk), 0x04);
-    EXPECT_EQ(ScsiModeSenseRigidDisk(kAdapter, kGoodDisk), 7200);
+    return {ScsiTestUnitReady(kAdapter, kGoodDisk),
+            ScsiWriteBuffer(kAdapter, kGoodDisk),
+            ScsiReadBuffer(kAdapter, kGoodDisk),
+            long(ScsiReadBufferDescriptor(kAdapter, kGoodDisk)),
+            ScsiSeek(kAdapter, kGoodDisk, 0),
+            ScsiRead10(kAdapter, kGoodDisk, 0, 512, 1, data),
+            ScsiInquirySerialNumber(kAdapter, kGoodDisk, serial),
+            ScsiReadCapacity(kAdapter, kGoodDisk, capacity),
+            ScsiModeSenseCaching(kAdapter, kGoodDisk),
+            ScsiModeSenseRigidDisk(kAdapter, kGoodDisk)};
 }
 
-TEST_F(ScsiFacade, AnyOtherValueReachesTheNtSide) {
+TEST_F(ScsiFacade, UseAspiOneReachesAspiAnyOtherValueTheNtSide) {
+    EXPECT_EQ(Results(), (std::vector<long>{1, 1, 1, 1048576, 1, 1, 1, 1, 0x04, 7200}));
     // Nothing is known to the NT side here, so each gives its failure value.
     for (LONG value : {0L, 2L, -1L}) {
         UseAspi = value;
-        BYTE capacity[8];
-        char serial[256];
-        BYTE data[512];
-        EXPECT_EQ(ScsiTestUnitReady(kAdapter, kGoodDisk), 0);
-        EXPECT_EQ(ScsiWriteBuffer(kAdapter, kGoodDisk), 0);
-        EXPECT_EQ(ScsiReadBuffer(kAdapter, kGoodDisk), 0);
-        EXPECT_EQ(ScsiReadBufferDescriptor(kAdapter, kGoodDisk), 0u);
-        EXPECT_EQ(ScsiSeek(kAdapter, kGoodDisk, 0), 0);
-        EXPECT_EQ(ScsiRead10(kAdapter, kGoodDisk, 0, 512, 1, data), 0);
-        EXPECT_EQ(ScsiInquirySerialNumber(kAdapter, kGoodDisk, serial), 0);
-        EXPECT_EQ(ScsiReadCapacity(kAdapter, kGoodDisk, capacity), 0);
-        EXPECT_EQ(ScsiModeSenseCaching(kAdapter, kGoodDisk), 0xFF);
-        EXPECT_EQ(ScsiModeSenseRigidDisk(kAdapter, kGoodDisk), 0);
+        EXPECT_EQ(Results(), (std::vector<long>{0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0})) << value;
     }
     UseAspi = 1;
     EXPECT_EQ(ScsiTestUnitReady(kAdapter, kGoodDisk), 1) << "decided afresh on each call";
@@ -49,10 +39,13 @@ TEST_F(ScsiFacade, AnyOtherValueReachesTheNtSide) {
 
 TEST_F(ScsiFacade, HostAdapterInquiryAlwaysReachesAspi) {
     UseAspi = 0;
-    SRB_HAInquiry block;
-    std::memset(&block, 0, sizeof block);
+    SRB_HAInquiry block = {};
     EXPECT_EQ(ScsiHostAdapterInquiry(&block, 1), DWORD{SS_COMP});
     EXPECT_EQ(std::memcmp(block.HA_Identifier, "AHA1542", 7), 0);
+    EXPECT_EQ(block.HA_SCSI_ID, 7);
+    EXPECT_EQ(block.HA_Unique[3], 8) << "maximum targets";
+    ScsiHostAdapterInquiry(&block, 2);
+    EXPECT_EQ(block.SRB_Status, SS_INVALID_HA);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The inventory's text copies and the clearing rules of start-up and re-scan.
+// The inventory's text copies and what a re-scan clears.
 #include <gtest/gtest.h>
 #include <cstring>
 #include "inventory/inventory.h"
@@ -12,35 +12,12 @@ TEST(CopyText, CutsToTheBufferAndAlwaysTerminates) {
     EXPECT_STREQ(vendor, "MAXTORXT-");
     CopyText(vendor, sizeof vendor, nullptr);
     EXPECT_STREQ(vendor, "");
-    CopyText(vendor, sizeof vendor, "QUANTUM");
-    EXPECT_STREQ(vendor, "QUANTUM");
-}
-
-TEST(CopyText, FixedFieldsOfEightAndSixteenCharactersAreStoredWhole) {
-    BYTE inquiry[36] = {};
-    std::memcpy(inquiry + 8, "MAXOPTIXTAHITI II 1.3GB!1.05", 28);
-    DeviceRecord& slot = DeviceTable[5];
-    CopyTextField(slot.Vendor, sizeof slot.Vendor, inquiry + 8, 8);
-    CopyTextField(slot.Product, sizeof slot.Product, inquiry + 16, 16);
-    CopyTextField(slot.Revision, sizeof slot.Revision, inquiry + 32, 4);
-    EXPECT_STREQ(slot.Vendor, "MAXOPTIX");
-    EXPECT_STREQ(slot.Product, "TAHITI II 1.3GB!");
-    EXPECT_STREQ(slot.Revision, "1.05");
+    // Fixed fields stop at their count, a NUL or the buffer's end.
     char small[4];
     CopyTextField(small, sizeof small, "ABCDEFGH", 8);
     EXPECT_STREQ(small, "ABC");
     CopyTextField(small, sizeof small, "A\0BC", 4);
     EXPECT_STREQ(small, "A");
-}
-
-TEST(Inventory, StartsZeroedWithWideBusNeverSet) {
-    WideBusSetting = WIDE_BUS_CHECKED;
-    AdapterCount = 3;
-    CopyText(HostAdapterTable[2].Identifier, sizeof HostAdapterTable[2].Identifier, "KESTRAIL");
-    InitializeInventory();
-    EXPECT_EQ(WideBusSetting, -1);
-    EXPECT_EQ(AdapterCount, 0);
-    EXPECT_EQ(HostAdapterTable[2].Identifier[0], '\0');
 }
 
 TEST(Inventory, RescanReleasesBitmapsAndClearsTablesAndSelections) {
@@ -49,21 +26,14 @@ TEST(Inventory, RescanReleasesBitmapsAndClearsTablesAndSelections) {
     DeviceTable[17].TypeBitmap = bitmap;
     CopyText(DeviceTable[17].TypeText, sizeof DeviceTable[17].TypeText, "Hard Disk");
     HostAdapterTable[1].DeviceCount = 4;
-    AdapterCount = 2;
-    TotalDeviceCount = 32;
-    ScanSlot = 31;
-    ScanComplete = 1;
-    SelectedAdapter = 1;
-    SelectedDevice = 17;
+    AdapterCount = TotalDeviceCount = ScanSlot = ScanComplete = 2;
+    SelectedAdapter = SelectedDevice = 1;
     ResetInventoryForRescan();
     EXPECT_EQ(GetObjectType(bitmap), 0u) << "bitmap was released";
     EXPECT_EQ(DeviceTable[17].TypeBitmap, nullptr);
     EXPECT_EQ(DeviceTable[17].TypeText[0], '\0');
     EXPECT_EQ(HostAdapterTable[1].DeviceCount, 0);
-    EXPECT_EQ(AdapterCount, 0);
-    EXPECT_EQ(TotalDeviceCount, 0);
-    EXPECT_EQ(ScanSlot, 0);
-    EXPECT_EQ(ScanComplete, 0);
+    EXPECT_EQ(AdapterCount + TotalDeviceCount + ScanSlot + ScanComplete, 0);
     EXPECT_EQ(SelectedAdapter, -1);
     EXPECT_EQ(SelectedDevice, -1);
 }

@@ -23,85 +23,57 @@ SRB_ExecSCSICmd Sense(BYTE responseCode, BYTE key, BYTE asc, BYTE ascq) {
     return srb;
 }
 
-class SenseTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ClearErrorRecords();
-    }
-    void ExpectRecorded(DWORD key, DWORD asc, DWORD ascq, DWORD message) {
-        EXPECT_EQ(LastSenseError.SenseKey, key);
-        EXPECT_EQ(LastSenseError.AdditionalSenseCode, asc);
-        EXPECT_EQ(LastSenseError.AdditionalSenseCodeQualifier, ascq);
-        EXPECT_EQ(LastSenseError.MessageId, message);
-    }
-};
-
 TEST(CommandStatus, SucceedsOnlyWithGoodAdapterRequestAndTargetStatus) {
     for (BYTE status : {SS_COMP, SS_ABORTED, SS_ERR})
         for (BYTE target : {STATUS_GOOD, STATUS_CONDMET, STATUS_INTCDMET}) {
             SRB_ExecSCSICmd srb = Request(status, HASTAT_OK, target);
             EXPECT_EQ(IsCommandSuccessful(&srb), 1) << int(status) << "/" << int(target);
         }
-    for (BYTE status : {SS_PENDING, SS_ABORT_FAIL, SS_INVALID_CMD, SS_INVALID_HA, SS_NO_DEVICE,
-                        SS_INVALID_SRB, SS_FAILED_INIT, SS_ASPI_IS_BUSY, SS_BUFFER_TOO_BIG}) {
-        SRB_ExecSCSICmd srb = Request(status, HASTAT_OK, STATUS_GOOD);
-        EXPECT_EQ(IsCommandSuccessful(&srb), 0) << int(status);
-    }
-    for (BYTE target : {STATUS_CHKCOND, STATUS_BUSY, STATUS_INTERM, STATUS_RESCONF, STATUS_COMTERM,
-                        STATUS_QFULL}) {
-        SRB_ExecSCSICmd srb = Request(SS_COMP, HASTAT_OK, target);
-        EXPECT_EQ(IsCommandSuccessful(&srb), 0) << int(target);
-    }
-    for (BYTE ha : {HASTAT_TIMEOUT, HASTAT_SEL_TO, HASTAT_DO_DU, HASTAT_PHASE_ERR}) {
-        SRB_ExecSCSICmd srb = Request(SS_COMP, ha, STATUS_GOOD);
-        EXPECT_EQ(IsCommandSuccessful(&srb), 0) << int(ha);
-    }
+    const SRB_ExecSCSICmd failed[] = {
+        Request(SS_PENDING, HASTAT_OK, STATUS_GOOD),   Request(SS_ABORT_FAIL, HASTAT_OK, 0),
+        Request(SS_NO_DEVICE, HASTAT_OK, STATUS_GOOD), Request(SS_INVALID_HA, HASTAT_OK, 0),
+        Request(SS_COMP, HASTAT_OK, STATUS_CHKCOND),   Request(SS_COMP, HASTAT_OK, STATUS_BUSY),
+        Request(SS_COMP, HASTAT_OK, STATUS_RESCONF),   Request(SS_COMP, HASTAT_OK, STATUS_QFULL),
+        Request(SS_COMP, HASTAT_SEL_TO, STATUS_GOOD),  Request(SS_COMP, HASTAT_DO_DU, 0),
+        Request(SS_COMP, HASTAT_TIMEOUT, STATUS_GOOD), Request(SS_COMP, HASTAT_PHASE_ERR, 0)};
+    for (const auto& srb : failed)
+        EXPECT_EQ(IsCommandSuccessful(&srb), 0)
+            << int(srb.SRB_Status) << "/" << int(srb.SRB_HaStat) << "/" << int(srb.SRB_TargStat);
 }
 
-TEST_F(SenseTest, NotReadyConditionsCarryTheirMessages) {
+TEST(SenseDecoding, RecordsKnownConditionsWithTheirMessages) {
     const struct {
-        BYTE asc, ascq;
-        DWORD message;
-    } cases[] = {{0x04, 0x00, 5400}, {0x04, 0x01, 5800}, {0x04, 0x02, 5401},
-                 {0x04, 0x03, 5402}, {0x04, 0x04, 5403}, {0x3A, 0x01, 5406}};
+        BYTE code, key, asc, ascq;
+        int decoded;
+        DWORD recordedAsc, recordedAscq, message;
+    } cases[] = {{0x70, 2, 0x04, 0x00, 1, 0x04, 0x00, 5400},
+                 {0x70, 2, 0x04, 0x01, 1, 0x04, 1, 5800},
+                 {0x70, 2, 0x04, 0x02, 1, 0x04, 0x02, 5401},
+                 {0x70, 2, 0x04, 0x03, 1, 0x04, 3, 5402},
+                 {0x70, 2, 0x04, 0x04, 1, 0x04, 0x04, 5403},
+                 {0x70, 2, 0x3A, 0x01, 1, 0x3A, 1, 5406},
+                 {0x70, 4, 0x40, 0x80, 1, 0x40, 0x80, 5404},
+                 {0x70, 4, 0x44, 0x00, 1, 0x44, 0, 5405},
+                 {0x71, 6, 0x28, 0x00, 1, 0x28, 0x00, 5800},
+                 {0x70, 6, 0x29, 0x00, 1, 0x29, 0, 5801},
+                 {0x70, 7, 0x27, 0x00, 1, 0x27, 0x00, 5900},
+                 // Not ready for another reason: what is known, without a message.
+                 {0x70, 2, 0x04, 0x07, 0, 0x04, 0x00, 0},
+                 {0x70, 2, 0x30, 0x01, 0, 0, 0, 0}};
     for (const auto& c : cases) {
         ClearErrorRecords();
-        SRB_ExecSCSICmd srb = Sense(0x70, 0x02, c.asc, c.ascq);
-        EXPECT_EQ(DecodeSenseData(&srb), 1);
-        ExpectRecorded(2, c.asc, c.ascq, c.message);
+        SRB_ExecSCSICmd srb = Sense(c.code, c.key, c.asc, c.ascq);
+        SCOPED_TRACE(testing::Message() << int(c.key) << "/" << int(c.asc) << "/" << int(c.ascq));
+        EXPECT_EQ(DecodeSenseData(&srb), c.decoded);
+        EXPECT_EQ(LastSenseError.SenseKey, DWORD{c.key});
+        EXPECT_EQ(LastSenseError.AdditionalSenseCode, c.recordedAsc);
+        EXPECT_EQ(LastSenseError.AdditionalSenseCodeQualifier, c.recordedAscq);
+        EXPECT_EQ(LastSenseError.MessageId, c.message);
     }
 }
 
-TEST_F(SenseTest, UnexplainedNotReadyRecordsWhatItKnowsWithoutMessage) {
-    SRB_ExecSCSICmd srb = Sense(0x70, 0x02, 0x04, 0x07);
-    EXPECT_EQ(DecodeSenseData(&srb), 0);
-    ExpectRecorded(2, 0x04, 0, 0);
-
+TEST(SenseDecoding, IgnoredSenseLeavesEarlierRecordAlone) {
     ClearErrorRecords();
-    srb = Sense(0x70, 0x02, 0x30, 0x01);
-    EXPECT_EQ(DecodeSenseData(&srb), 0);
-    ExpectRecorded(2, 0, 0, 0);
-}
-
-TEST_F(SenseTest, HardwareUnitAttentionAndDataProtect) {
-    SRB_ExecSCSICmd srb = Sense(0x70, 0x04, 0x40, 0x80);
-    EXPECT_EQ(DecodeSenseData(&srb), 1);
-    ExpectRecorded(4, 0x40, 0x80, 5404);
-    srb = Sense(0x70, 0x04, 0x44, 0x00);
-    EXPECT_EQ(DecodeSenseData(&srb), 1);
-    ExpectRecorded(4, 0x44, 0, 5405);
-    srb = Sense(0x71, 0x06, 0x28, 0x00);
-    EXPECT_EQ(DecodeSenseData(&srb), 1);
-    ExpectRecorded(6, 0x28, 0, 5800);
-    srb = Sense(0x70, 0x06, 0x29, 0x00);
-    EXPECT_EQ(DecodeSenseData(&srb), 1);
-    ExpectRecorded(6, 0x29, 0, 5801);
-    srb = Sense(0x70, 0x07, 0x27, 0x00);
-    EXPECT_EQ(DecodeSenseData(&srb), 1);
-    ExpectRecorded(7, 0x27, 0, 5900);
-}
-
-TEST_F(SenseTest, IgnoredSenseLeavesEarlierRecordAlone) {
     SRB_ExecSCSICmd first = Sense(0x70, 0x07, 0x27, 0x00);
     DecodeSenseData(&first);
     // VALID set, other keys, and keys with filemark/EOM/ILI bits are not decoded.
@@ -110,7 +82,8 @@ TEST_F(SenseTest, IgnoredSenseLeavesEarlierRecordAlone) {
                                        Sense(0x70, 0x00, 0x00, 0x00), Sense(0x70, 0x0B, 0x47, 0)};
     for (const auto& srb : ignored)
         EXPECT_EQ(DecodeSenseData(&srb), 0);
-    ExpectRecorded(7, 0x27, 0, 5900);
+    EXPECT_EQ(LastSenseError.SenseKey, 7u);
+    EXPECT_EQ(LastSenseError.MessageId, 5900u);
 }
 
 } // namespace

@@ -1,11 +1,13 @@
-// The program in-process on emulated machines: start-up, the main window's
-// commands, the wide-bus setting, the re-scan and the stored position.
+// The program in-process on an emulated machine with a narrow and a wide
+// adapter: the main window's commands, the wide-bus setting and the re-scan.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "inventory/inventory.h"
@@ -21,12 +23,8 @@
 
 namespace {
 
-using qvx::test::InstalledHelpPath;
-using qvx::test::MsgBox;
-using qvx::test::RunProgram;
-using qvx::test::SelectMachine;
-using qvx::test::ShellMachine;
-using qvx::test::UiScript;
+using namespace qvx::test;
+using Strings = std::vector<std::string>;
 
 std::string StatusText(int part) {
     char text[256] = "";
@@ -40,26 +38,20 @@ std::string WindowTitle() {
     return text;
 }
 
-std::vector<std::string> TreeAdapterLabels() {
-    std::vector<std::string> labels;
-    HTREEITEM root = TreeView_GetRoot(TreeView);
-    for (HTREEITEM item = TreeView_GetChild(TreeView, root); item != nullptr;
+Strings TreeAdapterLabels() {
+    Strings labels;
+    for (HTREEITEM item = TreeView_GetChild(TreeView, TreeView_GetRoot(TreeView)); item != nullptr;
          item = TreeView_GetNextSibling(TreeView, item)) {
         char text[128] = "";
-        TVITEMA tv = {};
-        tv.mask = TVIF_TEXT;
-        tv.hItem = item;
-        tv.pszText = text;
-        tv.cchTextMax = sizeof text;
-        SendMessageA(TreeView, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
+        TVITEMA tv = {TVIF_TEXT, item, 0, 0, text, sizeof text, 0, 0, 0, 0};
+        TreeView_GetItem(TreeView, &tv);
         labels.push_back(text);
     }
     return labels;
 }
 
 int ListRowOf(const std::string& label) {
-    int count = ListView_GetItemCount(ListView);
-    for (int row = 0; row < count; row++) {
+    for (int row = 0; row < ListView_GetItemCount(ListView); row++) {
         char text[64] = "";
         ListView_GetItemText(ListView, row, 0, text, sizeof text);
         if (label == text)
@@ -68,14 +60,18 @@ int ListRowOf(const std::string& label) {
     return -1;
 }
 
-void ChooseRow(int row) {
-    ListView_SetItemState(ListView, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-    if (row >= 0)
-        ListView_SetItemState(ListView, row, LVIS_SELECTED | LVIS_FOCUSED,
-                              LVIS_SELECTED | LVIS_FOCUSED);
+int ChosenRow() {
+    return ListView_GetNextItem(ListView, -1, LVNI_SELECTED | LVNI_FOCUSED);
 }
 
-void SelectAdapter(int index) {
+void ChooseRow(int row) {
+    const UINT state = LVIS_SELECTED | LVIS_FOCUSED;
+    ListView_SetItemState(ListView, -1, 0, state);
+    if (row >= 0)
+        ListView_SetItemState(ListView, row, state, state);
+}
+
+void SelectAdapter(int index) { // -1: the root
     TreeView_SelectItem(TreeView,
                         index < 0 ? TreeView_GetRoot(TreeView) : HostAdapterTable[index].TreeItem);
 }
@@ -84,40 +80,18 @@ void Command(int id) {
     SendMessageA(MainWindow, WM_COMMAND, id, 0);
 }
 
-bool WideBusItemChecked() {
-    return (GetMenuState(MainMenu, IDM_WIDE_BUS, MF_BYCOMMAND) & MF_CHECKED) != 0;
+// A pane's rectangle in the main window's client area.
+std::vector<LONG> PaneRect(HWND pane) {
+    RECT r;
+    GetWindowRect(pane, &r);
+    MapWindowPoints(nullptr, MainWindow, reinterpret_cast<POINT*>(&r), 2);
+    return {r.left, r.top, r.right, r.bottom};
 }
+using Longs = std::vector<LONG>;
 
-// Records what the tool entries were asked to open.
-struct ToolCalls {
-    std::vector<std::string> calls;
-    ToolEntryTable saved = ToolEntries;
-    static ToolCalls* current;
-
-    ToolCalls() {
-        current = this;
-        ToolEntries.DeviceProperties = [](HWND, int slot) { return Log("properties", slot), 0; };
-        ToolEntries.DiagnosticTests = [](HWND, int slot) { return Log("diagnostics", slot), 0; };
-        ToolEntries.PerformanceTests = [](HWND, int slot) { return Log("performance", slot), 0; };
-        ToolEntries.AdapterInfo = [](HWND, int index) { return Log("adapter", index), 0; };
-        ToolEntries.SystemInfo = [](HWND) { return Log("system", 0), 0; };
-    }
-    ~ToolCalls() {
-        ToolEntries = saved;
-        current = nullptr;
-    }
-    static void Log(const char* what, int value) {
-        current->calls.push_back(std::string(what) + " " + std::to_string(value));
-    }
-    std::vector<std::string> Take() {
-        std::vector<std::string> taken;
-        taken.swap(calls);
-        return taken;
-    }
-};
-ToolCalls* ToolCalls::current = nullptr;
-
-using Calls = std::vector<std::string>;
+bool Grayed(int id) {
+    return (GetMenuState(MainMenu, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
+}
 
 class MainWindowTest : public ::testing::Test {
   protected:
@@ -127,53 +101,45 @@ class MainWindowTest : public ::testing::Test {
     InstalledHelpPath help_;
 };
 
-TEST_F(MainWindowTest, ComesUpWithTheFirstAdapterSelectedAndListed) {
+TEST_F(MainWindowTest, ComesUpWithTheFirstAdapterSelectedListedAndLaidOut) {
     int code = RunProgram([] {
         EXPECT_FALSE(SplashIsUp());
-        EXPECT_EQ(UseAspi, 1);
-        EXPECT_EQ(AdapterCount, 2);
-        EXPECT_EQ(SelectedAdapter, 0);
-        EXPECT_EQ(HighestTargetId, 7);
         EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics");
-        EXPECT_EQ(TreeAdapterLabels(), (std::vector<std::string>{HostAdapterTable[0].Description,
-                                                                 HostAdapterTable[1].Description}));
+        EXPECT_EQ(TreeAdapterLabels(),
+                  (Strings{HostAdapterTable[0].Description, HostAdapterTable[1].Description}));
         EXPECT_EQ(TreeView_GetSelection(TreeView), HostAdapterTable[0].TreeItem);
         EXPECT_EQ(ListView_GetItemCount(ListView), 8) << "IDs 0-7 of the narrow adapter";
-        EXPECT_GE(ListRowOf("SCSI ID 3"), 0);
         EXPECT_GE(HostAdapterTable[0].DeviceCount, 2); // disk and CD-ROM at least
         EXPECT_EQ(StatusText(0),
                   std::string("Currently selected:  ") + HostAdapterTable[0].Description);
         EXPECT_EQ(StatusText(1), "Number of devices connected:  " +
                                      std::to_string(HostAdapterTable[0].DeviceCount));
 
-        // The diagnostic tests item sits in front of the performance tests.
+        // With ASPI the diagnostic tests item comes in front of the performance tests.
         char text[64] = "";
-        int count = GetMenuItemCount(DeviceMenu), diagnostics = -1, performance = -1;
-        for (int i = 0; i < count; i++) {
-            if (GetMenuItemID(DeviceMenu, i) == IDM_DIAGNOSTIC_TESTS)
-                diagnostics = i;
-            if (GetMenuItemID(DeviceMenu, i) == IDM_PERFORMANCE_TESTS)
-                performance = i;
-        }
-        EXPECT_EQ(diagnostics + 1, performance);
-        GetMenuStringA(DeviceMenu, IDM_DIAGNOSTIC_TESTS, text, sizeof text, MF_BYCOMMAND);
+        GetMenuStringA(DeviceMenu, 2, text, sizeof text, MF_BYPOSITION);
         EXPECT_STREQ(text, "Device Diagnostic &Tests...");
+        EXPECT_EQ(GetMenuItemID(DeviceMenu, 2), static_cast<UINT>(IDM_DIAGNOSTIC_TESTS));
+        EXPECT_EQ(GetMenuItemID(DeviceMenu, 3), static_cast<UINT>(IDM_PERFORMANCE_TESTS));
 
-        // Toolbar: 7 buttons and 2 separators; save stays greyed until a listing exists.
-        EXPECT_EQ(SendMessageA(ToolBar, TB_BUTTONCOUNT, 0, 0), 9);
+        // Save stays greyed until a listing exists; the buttons explain themselves.
+        EXPECT_TRUE(Grayed(IDM_FILE_SAVE));
         EXPECT_TRUE(SendMessageA(ToolBar, TB_ISBUTTONINDETERMINATE, IDM_FILE_SAVE, 0));
-        EXPECT_FALSE(SendMessageA(ToolBar, TB_ISBUTTONINDETERMINATE, IDM_FILE_OPEN, 0));
-        EXPECT_TRUE(GetMenuState(MainMenu, IDM_FILE_SAVE, MF_BYCOMMAND) & MF_GRAYED);
         NMTTDISPINFOA tip = {};
-        tip.hdr.hwndFrom = ToolBar;
-        tip.hdr.idFrom = IDM_RESCAN;
-        tip.hdr.code = TTN_NEEDTEXTA;
+        tip.hdr = {ToolBar, IDM_RESCAN, static_cast<UINT>(TTN_NEEDTEXTA)};
         SendMessageA(MainWindow, WM_NOTIFY, IDM_RESCAN, reinterpret_cast<LPARAM>(&tip));
-        ASSERT_NE(tip.lpszText, nullptr);
-        EXPECT_STREQ(tip.lpszText, "Re-scan the SCSI Bus");
+        EXPECT_STREQ(tip.lpszText != nullptr ? tip.lpszText : "", "Re-scan the SCSI Bus");
+
+        // The tree takes a quarter of the width between the bars, the list the rest.
+        MoveWindow(MainWindow, 10, 10, 613, 421, TRUE);
+        RECT client;
+        GetClientRect(MainWindow, &client);
+        LONG split = client.right / 4, bottom = client.bottom - 20;
+        EXPECT_EQ(PaneRect(TreeView), (Longs{0, 30, split, bottom}));
+        EXPECT_EQ(PaneRect(ListView), (Longs{split, 30, client.right, bottom}));
     });
     EXPECT_EQ(code, 0);
-    EXPECT_TRUE(qvx::test::ProgramBodyRan());
+    EXPECT_TRUE(ProgramBodyRan());
     EXPECT_EQ(FindWindowA(nullptr, "Quorvex Diagnostics"), nullptr) << "closed and gone";
     EXPECT_EQ(LargeImageList, nullptr);
     EXPECT_EQ(SmallImageList, nullptr);
@@ -182,257 +148,180 @@ TEST_F(MainWindowTest, ComesUpWithTheFirstAdapterSelectedAndListed) {
         EXPECT_EQ(slot.TypeBitmap, nullptr) << "every picture released";
 }
 
-RECT ChildRect(HWND child) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, MainWindow, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
-TEST_F(MainWindowTest, ResizingLaysTheTwoPanesSideBySide) {
-    RunProgram([] {
-        MoveWindow(MainWindow, 10, 10, 613, 421, TRUE);
-        RECT client;
-        GetClientRect(MainWindow, &client);
-        RECT tree = ChildRect(TreeView), list = ChildRect(ListView);
-        EXPECT_EQ(tree.left, 0);
-        EXPECT_EQ(tree.top, 30);
-        EXPECT_EQ(tree.right, client.right / 4);
-        EXPECT_EQ(tree.bottom, 30 + client.bottom - 50);
-        EXPECT_EQ(list.left, client.right / 4);
-        EXPECT_EQ(list.right, client.right);
-        EXPECT_EQ(list.bottom, tree.bottom);
-    });
-}
-
-TEST_F(MainWindowTest, RescanOverTheNtPortsLeavesTheCursorAlone) {
-    RunProgram([] {
-        UseAspi = 0; // as on NT without the ASPI library
-        UiScript ui;
-        ui.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
-        Command(IDM_RESCAN);
-        ui.verify();
-        EXPECT_EQ(BusyState, 0);
-        EXPECT_EQ(ScanComplete, 1);
-        EXPECT_EQ(AdapterCount, 0) << "no port scan in this build finds an adapter";
-        EXPECT_TRUE(TreeAdapterLabels().empty());
-        qvx::test::PumpPending();
-        EXPECT_EQ(BusyState, 0);
-        for (int slot : {0, 17, 63})
-            EXPECT_EQ(DeviceTable[slot].AdapterNumber, NO_ADAPTER_NUMBER);
-    });
-}
-
 TEST_F(MainWindowTest, WideBusItemFollowsSelectionsAndToggles) {
     RunProgram([] {
-        EXPECT_FALSE(WideBusItemChecked());
         EXPECT_EQ(WideBusSetting, WIDE_BUS_NEVER_SET);
-
-        SelectAdapter(1); // first wide adapter after a scan checks the item
-        EXPECT_TRUE(WideBusItemChecked());
-        EXPECT_EQ(WideBusSetting, WIDE_BUS_CHECKED);
-        EXPECT_EQ(HighestTargetId, 15);
-        EXPECT_EQ(ListView_GetItemCount(ListView), 16);
-        EXPECT_GE(ListRowOf("SCSI ID 10"), 0);
-
-        Command(IDM_WIDE_BUS); // the user unchecks it
-        EXPECT_FALSE(WideBusItemChecked());
-        EXPECT_EQ(WideBusSetting, WIDE_BUS_UNCHECKED);
-        EXPECT_EQ(HighestTargetId, 7);
-        EXPECT_EQ(ListView_GetItemCount(ListView), 8);
-
-        SelectAdapter(0);
-        SelectAdapter(1); // stays unchecked: the user's choice
-        EXPECT_FALSE(WideBusItemChecked());
-        EXPECT_EQ(HighestTargetId, 7);
-
-        Command(IDM_WIDE_BUS);
-        EXPECT_TRUE(WideBusItemChecked());
-        EXPECT_EQ(HighestTargetId, 15);
-        SelectAdapter(0); // a narrow adapter unchecks, keeping the setting
-        EXPECT_FALSE(WideBusItemChecked());
-        EXPECT_EQ(WideBusSetting, WIDE_BUS_CHECKED);
-        EXPECT_EQ(HighestTargetId, 7);
-        Command(IDM_WIDE_BUS); // no toggling on a narrow adapter
-        EXPECT_FALSE(WideBusItemChecked());
-        EXPECT_EQ(HighestTargetId, 7);
-        SelectAdapter(1); // checked again, as the user had it
-        EXPECT_TRUE(WideBusItemChecked());
-        EXPECT_EQ(HighestTargetId, 15);
-
-        SelectAdapter(-1); // the root counts as not narrow and lists nothing
+        constexpr int kToggle = 100, kRoot = -1;
+        const struct {
+            int action; // an adapter to select, or kToggle
+            bool checked;
+            int setting, highest, rows;
+        } steps[] = {
+            {1, true, WIDE_BUS_CHECKED, 15, 16},        // the first wide adapter checks it
+            {kToggle, false, WIDE_BUS_UNCHECKED, 7, 8}, // the user unchecks it
+            {0, false, WIDE_BUS_UNCHECKED, 7, 8},
+            {1, false, WIDE_BUS_UNCHECKED, 7, 8}, // stays unchecked: the user's choice
+            {kToggle, true, WIDE_BUS_CHECKED, 15, 16},
+            {0, false, WIDE_BUS_CHECKED, 7, 8},       // a narrow adapter unchecks, keeping it
+            {kToggle, false, WIDE_BUS_CHECKED, 7, 8}, // no toggling on a narrow adapter
+            {1, true, WIDE_BUS_CHECKED, 15, 16},      // checked again, as the user had it
+            {kRoot, true, WIDE_BUS_CHECKED, 15, 0},   // the root counts as not narrow
+        };
+        for (size_t i = 0; i < std::size(steps); i++) {
+            const auto& s = steps[i];
+            if (s.action == kToggle)
+                Command(IDM_WIDE_BUS);
+            else
+                SelectAdapter(s.action);
+            int checked = (GetMenuState(MainMenu, IDM_WIDE_BUS, MF_BYCOMMAND) & MF_CHECKED) != 0;
+            EXPECT_EQ((std::vector<int>{checked, WideBusSetting, HighestTargetId,
+                                        ListView_GetItemCount(ListView)}),
+                      (std::vector<int>{s.checked, s.setting, s.highest, s.rows}))
+                << "step " << i;
+        }
         EXPECT_EQ(SelectedAdapter, -1);
-        EXPECT_TRUE(WideBusItemChecked());
-        EXPECT_EQ(HighestTargetId, 15);
-        EXPECT_EQ(ListView_GetItemCount(ListView), 0);
         EXPECT_EQ(StatusText(0), "Currently selected:  None");
         EXPECT_EQ(StatusText(1), "Number of devices connected:  0");
     });
 }
 
-// The tables without the handles a re-scan makes anew.
-struct Snapshot {
-    std::vector<HostAdapterRecord> adapters;
-    std::vector<DeviceRecord> devices;
-    static Snapshot Take() {
-        Snapshot s{{HostAdapterTable, HostAdapterTable + MAX_ADAPTERS},
-                   {DeviceTable, DeviceTable + MAX_DEVICE_SLOTS}};
-        for (auto& a : s.adapters)
-            a.TreeItem = nullptr;
-        for (auto& d : s.devices)
-            d.TypeBitmap = d.TypeBitmap != nullptr ? reinterpret_cast<HBITMAP>(1) : nullptr;
-        return s;
+// Both tables as bytes; `blankHandles` blanks the handles a re-scan makes anew.
+std::string Tables(bool blankHandles) {
+    std::string bytes;
+    for (HostAdapterRecord a : HostAdapterTable) {
+        a.TreeItem = blankHandles ? nullptr : a.TreeItem;
+        bytes.append(reinterpret_cast<const char*>(&a), sizeof a);
     }
-    bool operator==(const Snapshot& o) const {
-        return memcmp(adapters.data(), o.adapters.data(),
-                      sizeof(HostAdapterRecord) * MAX_ADAPTERS) == 0 &&
-               memcmp(devices.data(), o.devices.data(), sizeof(DeviceRecord) * MAX_DEVICE_SLOTS) ==
-                   0;
+    for (DeviceRecord d : DeviceTable) {
+        if (blankHandles && d.TypeBitmap != nullptr)
+            d.TypeBitmap = reinterpret_cast<HBITMAP>(1);
+        bytes.append(reinterpret_cast<const char*>(&d), sizeof d);
     }
-};
-
-TEST_F(MainWindowTest, CancellingTheRescanChangesNothing) {
-    RunProgram([] {
-        SelectAdapter(1);
-        std::vector<HostAdapterRecord> before(HostAdapterTable, HostAdapterTable + MAX_ADAPTERS);
-        std::vector<DeviceRecord> devices(DeviceTable, DeviceTable + MAX_DEVICE_SLOTS);
-        int rows = ListView_GetItemCount(ListView);
-        UiScript ui;
-        ui.expect(MsgBox().caption("Quorvex Diagnostics status:").text("Re-scan the SCSI bus ?"))
-            .press(IDCANCEL);
-        Command(IDM_RESCAN);
-        ui.verify();
-        ASSERT_EQ(ui.seen().size(), 1u);
-        EXPECT_EQ(ui.seen()[0].icon, static_cast<UINT>(MB_ICONQUESTION));
-        EXPECT_TRUE(ui.seen()[0].hasButton(IDOK) && ui.seen()[0].hasButton(IDCANCEL));
-        EXPECT_EQ(memcmp(before.data(), HostAdapterTable, sizeof HostAdapterTable), 0);
-        EXPECT_EQ(memcmp(devices.data(), DeviceTable, sizeof DeviceTable), 0);
-        EXPECT_EQ(SelectedAdapter, 1);
-        EXPECT_EQ(ListView_GetItemCount(ListView), rows);
-    });
+    return bytes;
 }
 
-TEST_F(MainWindowTest, RescanRebuildsBothTablesAndViews) {
+TEST_F(MainWindowTest, RescanAsksThenRebuildsBothTablesOrOffersRetry) {
     RunProgram([] {
-        Snapshot before = Snapshot::Take();
         SelectAdapter(1);
+        std::string before = Tables(false);
+        {
+            UiScript ui;
+            ui.expect(
+                  MsgBox().caption("Quorvex Diagnostics status:").text("Re-scan the SCSI bus ?"))
+                .press(IDCANCEL);
+            Command(IDM_RESCAN);
+            ui.verify();
+            ASSERT_EQ(ui.seen().size(), 1u);
+            EXPECT_EQ(ui.seen()[0].icon, static_cast<UINT>(MB_ICONQUESTION));
+            EXPECT_TRUE(ui.seen()[0].hasButton(IDOK) && ui.seen()[0].hasButton(IDCANCEL));
+            EXPECT_TRUE(Tables(false) == before) << "cancelled: nothing changes";
+            EXPECT_EQ(SelectedAdapter, 1);
+            EXPECT_EQ(ListView_GetItemCount(ListView), 16);
+        }
         SetWindowTextA(MainWindow, "Quorvex Diagnostics - [old.txt]");
-        UiScript ui;
-        ui.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
-        qvx::test::MessageRecorder rec(
-            MainWindow, qvx::test::MessageFilter::Only({WM_SCAN_START, WM_SCAN_COMPLETE}));
-        Command(IDM_RESCAN);
-        ui.verify();
-        EXPECT_EQ(BusyState, BUSY_RESCAN) << "busy until the completion message";
-        qvx::test::PumpPending();
-        EXPECT_TRUE(rec.Matches({{WM_SCAN_START, qvx::test::Delivery::Sent},
-                                 {WM_SCAN_COMPLETE, qvx::test::Delivery::Posted}}));
-        EXPECT_EQ(BusyState, 0);
-        EXPECT_EQ(ScanComplete, 1);
-        EXPECT_TRUE(Snapshot::Take() == before) << "the same machine gives the same tables";
-        EXPECT_EQ(AdapterCount, 2);
-        EXPECT_EQ(TreeAdapterLabels().size(), 2u);
-        EXPECT_EQ(SelectedAdapter, 0);
-        EXPECT_EQ(ListView_GetItemCount(ListView), 8);
-        EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics");
-    });
-}
-
-TEST_F(MainWindowTest, AFailedRescanQueryOffersRetry) {
-    RunProgram([] {
+        std::string unhandled = Tables(true);
+        {
+            UiScript rescan;
+            rescan.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
+            MessageRecorder rec(MainWindow, MessageFilter::Only({WM_SCAN_START, WM_SCAN_COMPLETE}));
+            Command(IDM_RESCAN);
+            rescan.verify();
+            EXPECT_EQ(BusyState, BUSY_RESCAN) << "busy until the completion message";
+            PumpPending();
+            EXPECT_TRUE(rec.Matches(
+                {{WM_SCAN_START, Delivery::Sent}, {WM_SCAN_COMPLETE, Delivery::Posted}}));
+            EXPECT_EQ(BusyState, 0);
+            EXPECT_TRUE(Tables(true) == unhandled) << "the same machine gives the same tables";
+            EXPECT_EQ(TreeAdapterLabels().size(), 2u);
+            EXPECT_EQ(SelectedAdapter, 0);
+            EXPECT_EQ(ListView_GetItemCount(ListView), 8);
+            EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics");
+        }
         SelectMachine(ShellMachine("aspi_not_available.ini"));
-        UiScript ui;
-        ui.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
-        ui.expect(MsgBox().text("Error:  Re-scanning the SCSI bus failed !")).press(IDRETRY);
-        ui.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDCANCEL);
+        UiScript failed;
+        failed.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
+        failed.expect(MsgBox().text("Error:  Re-scanning the SCSI bus failed !")).press(IDRETRY);
+        failed.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDCANCEL);
         Command(IDM_RESCAN);
-        qvx::test::PumpPending(); // Retry posted the command again
-        ui.verify();
-        ASSERT_EQ(ui.seen().size(), 3u);
-        EXPECT_EQ(ui.seen()[1].icon, static_cast<UINT>(MB_ICONHAND));
-        EXPECT_TRUE(ui.seen()[1].hasButton(IDRETRY) && ui.seen()[1].hasButton(IDCANCEL));
+        PumpPending(); // Retry posted the command again
+        failed.verify();
+        ASSERT_EQ(failed.seen().size(), 3u);
+        EXPECT_EQ(failed.seen()[1].icon, static_cast<UINT>(MB_ICONHAND));
+        EXPECT_TRUE(failed.seen()[1].hasButton(IDRETRY) && failed.seen()[1].hasButton(IDCANCEL));
         EXPECT_EQ(AdapterCount, 0) << "the tables were cleared before the query";
         EXPECT_EQ(ListView_GetItemCount(ListView), 0);
     });
 }
 
-TEST_F(MainWindowTest, DeviceCommandsOpenTheirToolForTheChosenRow) {
+// What the tool entries were asked to open, as "tool number".
+Strings g_calls;
+
+int Log(const char* tool, int number) {
+    g_calls.push_back(tool + (" " + std::to_string(number)));
+    return 0;
+}
+
+Strings TakeCalls() {
+    return std::exchange(g_calls, {});
+}
+
+TEST_F(MainWindowTest, CommandsOpenTheirToolForTheChosenRowOrChangeTheView) {
     RunProgram([] {
-        ToolCalls tools;
+        ToolEntryTable saved = ToolEntries;
+        ToolEntries.DeviceProperties = [](HWND, int slot) { return Log("properties", slot); };
+        ToolEntries.DiagnosticTests = [](HWND, int slot) { return Log("diagnostics", slot); };
+        ToolEntries.PerformanceTests = [](HWND, int slot) { return Log("performance", slot); };
+        ToolEntries.AdapterInfo = [](HWND, int index) { return Log("adapter", index); };
+        ToolEntries.SystemInfo = [](HWND) { return Log("system", 0); };
+        ToolEntries.OpenListing = [](HWND) { return 0; }; // cancelled
+        ToolEntries.SaveListingAs = [](HWND) { return 1; };
+        ToolEntries.ListingTitle = [] { return "adapters.txt"; };
+        auto deviceCommands = [] {
+            for (int id : {IDM_DEVICE_PROPERTIES, IDM_DIAGNOSTIC_TESTS, IDM_PERFORMANCE_TESTS})
+                Command(id);
+            return TakeCalls();
+        };
         ChooseRow(-1);
-        Command(IDM_DEVICE_PROPERTIES);
-        Command(IDM_DIAGNOSTIC_TESTS);
-        Command(IDM_PERFORMANCE_TESTS);
-        EXPECT_EQ(tools.Take(), Calls{}) << "no row chosen: nothing opens";
-
-        ChooseRow(ListRowOf("SCSI ID 3"));
-        Command(IDM_DEVICE_PROPERTIES);
-        Command(IDM_DIAGNOSTIC_TESTS);
-        Command(IDM_PERFORMANCE_TESTS);
-        EXPECT_EQ(tools.Take(), (Calls{"properties 3", "diagnostics 3", "performance 3"}));
-
+        EXPECT_EQ(deviceCommands(), Strings{}) << "no row chosen: nothing opens";
+        int row = ListRowOf("SCSI ID 3");
+        ChooseRow(row);
+        EXPECT_EQ(deviceCommands(), (Strings{"properties 3", "diagnostics 3", "performance 3"}));
+        for (auto [command, style] : {std::pair{IDM_VIEW_SMALL_ICONS, LVS_SMALLICON},
+                                      {IDM_VIEW_DETAILS, LVS_REPORT},
+                                      {IDM_VIEW_LIST, LVS_LIST},
+                                      {IDM_VIEW_LARGE_ICONS, LVS_ICON}}) {
+            Command(command);
+            EXPECT_EQ(GetWindowLongA(ListView, GWL_STYLE) & LVS_TYPEMASK, style) << command;
+            EXPECT_EQ(ChosenRow(), row) << "the chosen row is kept";
+        }
         ChooseRow(ListRowOf("SCSI ID 7")); // the adapter's own row
         Command(IDM_DEVICE_PROPERTIES);
-        EXPECT_EQ(tools.Take(), Calls{"adapter 0"});
+        EXPECT_EQ(TakeCalls(), Strings{"adapter 0"});
 
         SelectAdapter(1);
         ChooseRow(ListRowOf("SCSI ID 2"));
         NMHDR dbl = {ListView, IDC_DEVICE_LIST, static_cast<UINT>(NM_DBLCLK)};
         SendMessageA(MainWindow, WM_NOTIFY, IDC_DEVICE_LIST, reinterpret_cast<LPARAM>(&dbl));
-        EXPECT_EQ(tools.Take(), Calls{"properties 18"});
         Command(IDM_ADAPTER_PROPERTIES);
-        EXPECT_EQ(tools.Take(), Calls{"adapter 1"});
-
+        EXPECT_EQ(TakeCalls(), (Strings{"properties 18", "adapter 1"}));
         SelectAdapter(-1);
         Command(IDM_ADAPTER_PROPERTIES);
         Command(IDM_SYSTEM_INFO);
-        EXPECT_EQ(tools.Take(), Calls{"system 0"}) << "the root is no adapter";
-    });
-}
+        EXPECT_EQ(TakeCalls(), Strings{"system 0"}) << "the root is no adapter";
 
-TEST_F(MainWindowTest, AListingOpenedOrSavedEnablesSaveAndNamesTheWindow) {
-    RunProgram([] {
-        ToolEntryTable saved = ToolEntries;
-        static int result = 0;
-        ToolEntries.OpenListing = [](HWND) { return result; };
-        ToolEntries.SaveListingAs = [](HWND) { return result; };
-        ToolEntries.ListingTitle = [] { return "adapters.txt"; };
-
-        result = 0; // cancelled: nothing changes
-        Command(IDM_FILE_OPEN);
+        Command(IDM_FILE_OPEN); // a listing opened or saved names the window and enables save
         EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics");
-        EXPECT_TRUE(GetMenuState(MainMenu, IDM_FILE_SAVE, MF_BYCOMMAND) & MF_GRAYED);
-        EXPECT_TRUE(SendMessageA(ToolBar, TB_ISBUTTONINDETERMINATE, IDM_FILE_SAVE, 0));
-
-        result = 1;
+        EXPECT_TRUE(Grayed(IDM_FILE_SAVE));
         Command(IDM_FILE_SAVE_AS);
         EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics - [adapters.txt]");
-        EXPECT_FALSE(GetMenuState(MainMenu, IDM_FILE_SAVE, MF_BYCOMMAND) & MF_GRAYED);
-        EXPECT_FALSE(SendMessageA(ToolBar, TB_ISBUTTONINDETERMINATE, IDM_FILE_SAVE, 0));
+        EXPECT_FALSE(Grayed(IDM_FILE_SAVE));
         EXPECT_TRUE(SendMessageA(ToolBar, TB_ISBUTTONENABLED, IDM_FILE_SAVE, 0));
+        EXPECT_FALSE(SendMessageA(ToolBar, TB_ISBUTTONINDETERMINATE, IDM_FILE_SAVE, 0));
         ToolEntries = saved;
     });
 }
 
-TEST_F(MainWindowTest, ViewCommandsChangeTheListKeepingTheChosenRow) {
-    RunProgram([] {
-        auto mode = [] { return GetWindowLongA(ListView, GWL_STYLE) & LVS_TYPEMASK; };
-        int row = ListRowOf("SCSI ID 3");
-        ChooseRow(row);
-        Command(IDM_VIEW_SMALL_ICONS);
-        EXPECT_EQ(mode(), LVS_SMALLICON);
-        EXPECT_EQ(ListView_GetNextItem(ListView, -1, LVNI_SELECTED | LVNI_FOCUSED), row);
-        Command(IDM_VIEW_DETAILS);
-        EXPECT_EQ(mode(), LVS_REPORT);
-        Command(IDM_VIEW_LIST);
-        EXPECT_EQ(mode(), LVS_LIST);
-        Command(IDM_VIEW_LARGE_ICONS);
-        EXPECT_EQ(mode(), LVS_ICON);
-        EXPECT_EQ(ListView_GetNextItem(ListView, -1, LVNI_SELECTED | LVNI_FOCUSED), row);
-    });
-}
-
-// The context menus: which one opens over which pane.
+// Which context menu opens over which pane: its first item.
 UINT g_popupFirstItem = 0;
 WNDPROC g_mainProc = nullptr;
 
@@ -453,60 +342,42 @@ UINT ContextMenuOver(HWND pane) {
     return g_popupFirstItem;
 }
 
-TEST_F(MainWindowTest, ContextMenusOpenOverTheirPanesOnly) {
+// The help calls, as "window file command;".
+std::string g_helpCalls;
+
+BOOL WINAPI RecordHelp(HWND window, LPCSTR file, UINT command, ULONG_PTR) {
+    g_helpCalls += std::string(window == MainWindow ? "main " : "other ") + file + " " +
+                   std::to_string(command) + ";";
+    return TRUE;
+}
+
+TEST_F(MainWindowTest, ContextMenusFocusKeysAndHelp) {
     RunProgram([] {
         g_mainProc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrA(MainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchPopup)));
         EXPECT_EQ(ContextMenuOver(ListView), static_cast<UINT>(IDM_DEVICE_PROPERTIES));
         EXPECT_EQ(ContextMenuOver(TreeView), static_cast<UINT>(IDM_ADAPTER_PROPERTIES));
-        EXPECT_EQ(ContextMenuOver(StatusBar), 0u);
+        EXPECT_EQ(ContextMenuOver(StatusBar), 0u) << "no menu over other parts";
         SetWindowLongPtrA(MainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_mainProc));
-    });
-}
 
-struct HelpCall {
-    HWND window;
-    std::string file;
-    UINT command;
-};
-std::vector<HelpCall> g_helpCalls;
-
-BOOL WINAPI RecordHelp(HWND window, LPCSTR file, UINT command, ULONG_PTR) {
-    g_helpCalls.push_back({window, file, command});
-    return TRUE;
-}
-
-TEST_F(MainWindowTest, HelpOpensTheContentsOfTheInstalledGuide) {
-    g_helpCalls.clear();
-    HelpViewerProc saved = HelpViewer;
-    HelpViewer = RecordHelp;
-    HWND window = nullptr;
-    RunProgram([&] {
-        window = MainWindow;
-        Command(IDM_HELP_CONTENTS);
-    });
-    HelpViewer = saved;
-    ASSERT_EQ(g_helpCalls.size(), 1u);
-    EXPECT_EQ(g_helpCalls[0].window, window);
-    EXPECT_EQ(g_helpCalls[0].file, "C:\\Quorvex\\KDX.hlp");
-    EXPECT_EQ(g_helpCalls[0].command, static_cast<UINT>(HELP_CONTENTS));
-}
-
-TEST_F(MainWindowTest, F6AndTabMoveTheFocusBetweenTreeAndList) {
-    RunProgram([] {
+        // F6 and Tab move the focus between tree and list.
         HACCEL keys =
             LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDA_MAIN_ACCELERATORS));
-        ASSERT_NE(keys, nullptr);
         ChooseRow(-1);
         SetFocus(TreeView);
         MSG f6 = {TreeView, WM_KEYDOWN, VK_F6, 0, 0, {0, 0}};
         EXPECT_TRUE(TranslateAcceleratorA(MainWindow, keys, &f6));
         EXPECT_EQ(GetFocus(), ListView);
-        EXPECT_EQ(ListView_GetNextItem(ListView, -1, LVNI_SELECTED | LVNI_FOCUSED), 0)
-            << "row 0 is chosen when none was";
+        EXPECT_EQ(ChosenRow(), 0) << "row 0 is chosen when none was";
         MSG tab = {ListView, WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
         EXPECT_TRUE(TranslateAcceleratorA(MainWindow, keys, &tab));
         EXPECT_EQ(GetFocus(), TreeView);
+
+        HelpViewerProc saved = std::exchange(HelpViewer, RecordHelp);
+        g_helpCalls.clear();
+        Command(IDM_HELP_CONTENTS);
+        HelpViewer = saved;
+        EXPECT_EQ(g_helpCalls, "main C:\\Quorvex\\KDX.hlp " + std::to_string(HELP_CONTENTS) + ";");
     });
 }
 

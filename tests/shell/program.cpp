@@ -14,15 +14,16 @@ namespace {
 
 std::function<void()> g_body;
 bool g_bodyRan = false;
+bool g_gaveUp = false; // the deadline passed before the window came up
 bool g_closeWhenUp = true;
 DWORD g_deadline = 0;
 
 void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
-    if (g_bodyRan)
+    if (g_bodyRan || g_gaveUp)
         return;
     if (GetTickCount() > g_deadline) {
         ADD_FAILURE() << "the main window never came up";
-        g_bodyRan = true;
+        g_gaveUp = true;
         KillTimer(nullptr, timer);
         if (MainWindow != nullptr)
             PostMessageA(MainWindow, WM_CLOSE, 0, 0);
@@ -58,6 +59,7 @@ void SelectMachine(const std::string& path) {
 int RunProgram(const std::function<void()>& body, ProgramOptions options) {
     g_body = body;
     g_bodyRan = false;
+    g_gaveUp = false;
     g_closeWhenUp = options.closeWhenUp;
     g_deadline = GetTickCount() + options.timeoutMs;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, Tick);
@@ -72,15 +74,17 @@ bool ProgramBodyRan() {
     return g_bodyRan;
 }
 
-InstalledHelpPath::InstalledHelpPath() {
+InstalledHelpPath::InstalledHelpPath(const char* helpPath) {
     std::string path = std::string(APP_PATHS_KEY) + APP_PATH_ENTRY;
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) == ERROR_SUCCESS) {
-        const char dir[] = "C:\\Quorvex";
-        RegSetValueExA(key, "HelpPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir), sizeof dir);
-        RegCloseKey(key);
-    }
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (helpPath != nullptr)
+        RegSetValueExA(key, "HelpPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(helpPath),
+                       static_cast<DWORD>(strlen(helpPath) + 1));
+    RegCloseKey(key);
 }
 
 InstalledHelpPath::~InstalledHelpPath() {

@@ -31,11 +31,12 @@ int RunProgram(const std::function<void()>& body, ProgramOptions options = {});
 // Whether the body ran in the last RunProgram.
 bool ProgramBodyRan();
 
-// Lays the application path entry the program's setup writes, so start-up
-// finds its help files; removed on destruction.
+// Lays the application path entry the program's setup writes, with
+// "HelpPath" (when not null) naming the help files' folder; removed on
+// destruction.
 class InstalledHelpPath {
   public:
-    InstalledHelpPath();
+    explicit InstalledHelpPath(const char* helpPath = "C:\\Quorvex");
     ~InstalledHelpPath();
     InstalledHelpPath(const InstalledHelpPath&) = delete;
     InstalledHelpPath& operator=(const InstalledHelpPath&) = delete;
