@@ -73,14 +73,14 @@ struct DeviceConfig {
     bool readCacheDisabled = false; // RCD
     bool writeCacheEnabled = false; // WCE
     bool hasGeometryPage = true;
-    uint16_t rotationRate = 0;  // rpm, rigid disk geometry page
-    uint32_t bufferBytes = 0;   // buffer memory; 0: READ/WRITE BUFFER unsupported
-    uint32_t latencyUs = 0;     // per-command latency
-    uint32_t bandwidthKBs = 0;  // transfer rate; 0: instantaneous
+    uint16_t rotationRate = 0; // rpm, rigid disk geometry page
+    uint32_t bufferBytes = 0;  // buffer memory; 0: READ/WRITE BUFFER unsupported
+    uint32_t latencyUs = 0;    // per-command latency
+    uint32_t bandwidthKBs = 0; // transfer rate; 0: instantaneous
     Faults faults;
     // NT: which class driver claimed the device, and under what name.
-    std::string driveLetter;  // e.g. "E"
-    std::string classDevice;  // e.g. "Scanner0", "Tape0"
+    std::string driveLetter; // e.g. "E"
+    std::string classDevice; // e.g. "Scanner0", "Tape0"
 };
 
 struct AdapterConfig {

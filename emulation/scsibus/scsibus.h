@@ -32,12 +32,12 @@ struct ScsiRequest {
 // `underrun`, completes (srbStatus 01h) with haStatus 12h; more data than
 // the buffer holds (an overrun) ends with srbStatus 04h and haStatus 12h.
 struct ScsiOutcome {
-    uint8_t srbStatus = 0x01;  // SS_COMP, SS_ERR (04h), SS_NO_DEVICE (82h), SS_INVALID_HA (81h)
-    uint8_t haStatus = 0x00;   // 00h, 11h selection time-out, 12h data over/underrun
-    uint8_t targetStatus = 0;  // 00h good, 02h check condition
-    uint8_t sense[18] = {};    // fixed-format sense data when targetStatus is 02h
-    uint32_t transferred = 0;  // bytes moved
-    uint32_t durationUs = 0;   // modelled time the command takes
+    uint8_t srbStatus = 0x01; // SS_COMP, SS_ERR (04h), SS_NO_DEVICE (82h), SS_INVALID_HA (81h)
+    uint8_t haStatus = 0x00;  // 00h, 11h selection time-out, 12h data over/underrun
+    uint8_t targetStatus = 0; // 00h good, 02h check condition
+    uint8_t sense[18] = {};   // fixed-format sense data when targetStatus is 02h
+    uint32_t transferred = 0; // bytes moved
+    uint32_t durationUs = 0;  // modelled time the command takes
     bool neverCompletes = false;
     bool abortAccepted = true; // for a request that never completes
 };
@@ -45,20 +45,24 @@ struct ScsiOutcome {
 class DeviceModel; // one per configured target
 
 class ScsiBus {
-public:
+  public:
     explicit ScsiBus(Machine machine);
     ~ScsiBus();
     ScsiBus(const ScsiBus&) = delete;
     ScsiBus& operator=(const ScsiBus&) = delete;
 
-    const Machine& machine() const { return machine_; }
+    const Machine& machine() const {
+        return machine_;
+    }
     // Adapters that ASPI reports, in ASPI order (indexes into machine().adapters).
-    const std::vector<size_t>& aspiAdapters() const { return aspiAdapters_; }
+    const std::vector<size_t>& aspiAdapters() const {
+        return aspiAdapters_;
+    }
 
     // Runs one command against the device model; thread-safe.
     ScsiOutcome Execute(const ScsiRequest& request);
 
-private:
+  private:
     Machine machine_;
     std::vector<size_t> aspiAdapters_;
     std::vector<std::vector<std::unique_ptr<DeviceModel>>> devices_; // [adapter][k]
