@@ -237,13 +237,20 @@ DeviceModel::Answer DeviceModel::TestUnitReady() {
     return Answer{};
 }
 
-DeviceModel::Answer DeviceModel::ReadCapacity(const uint8_t* cdb) {
+// The medium commands need a block device that is ready and has a medium.
+DeviceModel::Answer DeviceModel::MediumCheck() const {
     if (!HasBlockMedium())
         return Check(kIllegalRequest, kAscInvalidOpcode);
     if (notReady_)
         return NotReadyAnswer();
     if (config_.blocks == 0)
         return Check(kNotReady, kAscMediumNotPresent);
+    return Answer{};
+}
+
+DeviceModel::Answer DeviceModel::ReadCapacity(const uint8_t* cdb) {
+    if (Answer refused = MediumCheck(); refused.check)
+        return refused;
     const bool pmi = cdb[8] & 0x01;
     if ((!pmi && Be32(cdb + 2) != 0) || (cdb[1] & 0x01))
         return Check(kIllegalRequest, kAscInvalidFieldInCdb);
@@ -390,12 +397,8 @@ DeviceModel::Answer DeviceModel::WriteBuffer(const ScsiRequest& r) {
 }
 
 DeviceModel::Answer DeviceModel::Seek(const uint8_t* cdb) {
-    if (!HasBlockMedium())
-        return Check(kIllegalRequest, kAscInvalidOpcode);
-    if (notReady_)
-        return NotReadyAnswer();
-    if (config_.blocks == 0)
-        return Check(kNotReady, kAscMediumNotPresent);
+    if (Answer refused = MediumCheck(); refused.check)
+        return refused;
     uint32_t lba = static_cast<uint32_t>(cdb[1] & 0x1F) << 16 | Be16(cdb + 2);
     if (lba >= config_.blocks)
         return Check(kIllegalRequest, kAscLbaOutOfRange);
@@ -403,12 +406,8 @@ DeviceModel::Answer DeviceModel::Seek(const uint8_t* cdb) {
 }
 
 DeviceModel::Answer DeviceModel::Read10(const uint8_t* cdb, uint32_t room) {
-    if (!HasBlockMedium())
-        return Check(kIllegalRequest, kAscInvalidOpcode);
-    if (notReady_)
-        return NotReadyAnswer();
-    if (config_.blocks == 0)
-        return Check(kNotReady, kAscMediumNotPresent);
+    if (Answer refused = MediumCheck(); refused.check)
+        return refused;
     if (cdb[1] & 0x01) // relative addressing
         return Check(kIllegalRequest, kAscInvalidFieldInCdb);
     const uint32_t lba = Be32(cdb + 2);

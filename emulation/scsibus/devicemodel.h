@@ -67,6 +67,7 @@ class DeviceModel {
     static Answer Check(uint8_t key, uint8_t asc, uint8_t ascq = 0);
     bool HasBlockMedium() const;
     Answer NotReadyAnswer() const;
+    Answer MediumCheck() const;
     void AppendCachingPage(std::vector<uint8_t>& out, bool changeable) const;
     void AppendGeometryPage(std::vector<uint8_t>& out, bool changeable) const;
 

@@ -32,34 +32,6 @@ constexpr BYTE kNoAdapters = 0xE8;
 constexpr DWORD kMaxTransfer = 0x00100000;
 constexpr size_t kSenseBytes = sizeof(ScsiOutcome{}.sense);
 
-// SC_GET_DEV_TYPE and SC_RESET_DEV blocks, as ASPI for Win32 publishes them.
-#pragma pack(push, 1)
-struct DeviceTypeBlock {
-    BYTE SRB_Cmd;
-    BYTE SRB_Status;
-    BYTE SRB_HaId;
-    BYTE SRB_Flags;
-    DWORD SRB_Hdr_Rsvd;
-    BYTE SRB_Target;
-    BYTE SRB_Lun;
-    BYTE SRB_DeviceType;
-    BYTE SRB_Rsvd1;
-};
-struct DeviceResetBlock {
-    BYTE SRB_Cmd;
-    BYTE SRB_Status;
-    BYTE SRB_HaId;
-    BYTE SRB_Flags;
-    DWORD SRB_Hdr_Rsvd;
-    BYTE SRB_Target;
-    BYTE SRB_Lun;
-    BYTE SRB_Rsvd1[12];
-    BYTE SRB_HaStat;
-    BYTE SRB_TargStat;
-    void* SRB_PostProc;
-};
-#pragma pack(pop)
-
 // Writes a block's status last, with release order, so that a thread polling
 // SRB_Status sees every other field of the completed block.
 void PublishStatus(BYTE* status, BYTE value) {
@@ -136,11 +108,12 @@ class AspiManager {
   private:
     BYTE ReadyStatus() const;
     size_t AdapterCount() const;
+    BYTE AdapterStatus(BYTE haId) const;
     DWORD HostAdapterInquiry(SRB_HAInquiry* srb);
     DWORD Execute(SRB_ExecSCSICmd* srb);
     DWORD Abort(SRB_Abort* srb);
-    DWORD DeviceType(DeviceTypeBlock* srb);
-    DWORD ResetDevice(DeviceResetBlock* srb);
+    DWORD DeviceType(SRB_GDEVBlock* srb);
+    DWORD ResetDevice(SRB_BusDeviceReset* srb);
     const qvx::emu::DeviceConfig* FindDevice(BYTE ha, BYTE target, BYTE lun) const;
 
     BYTE Complete(SRB_ExecSCSICmd* srb, const ScsiOutcome& outcome,
@@ -229,6 +202,15 @@ BYTE AspiManager::ReadyStatus() const {
     return SS_COMP;
 }
 
+// SS_COMP when a request may be sent to adapter haId; else the status that
+// refuses it (the manager not ready, or no such adapter).
+BYTE AspiManager::AdapterStatus(BYTE haId) const {
+    BYTE ready = ReadyStatus();
+    if (ready != SS_COMP && ready != kNoAdapters)
+        return ready;
+    return haId < AdapterCount() ? SS_COMP : SS_INVALID_HA;
+}
+
 // Adapters that ASPI requests may name (none when the manager reports none).
 size_t AspiManager::AdapterCount() const {
     if (!bus_ || bus_->machine().reportZeroAdapters || ReadyStatus() != SS_COMP)
@@ -263,13 +245,13 @@ DWORD AspiManager::Send(void* block) {
     case SC_HA_INQUIRY:
         return HostAdapterInquiry(static_cast<SRB_HAInquiry*>(block));
     case SC_GET_DEV_TYPE:
-        return DeviceType(static_cast<DeviceTypeBlock*>(block));
+        return DeviceType(static_cast<SRB_GDEVBlock*>(block));
     case SC_EXEC_SCSI_CMD:
         return Execute(static_cast<SRB_ExecSCSICmd*>(block));
     case SC_ABORT_SRB:
         return Abort(static_cast<SRB_Abort*>(block));
     case SC_RESET_DEV:
-        return ResetDevice(static_cast<DeviceResetBlock*>(block));
+        return ResetDevice(static_cast<SRB_BusDeviceReset*>(block));
     default:
         header->SRB_Status = SS_INVALID_CMD;
         return SS_INVALID_CMD;
@@ -317,18 +299,14 @@ const qvx::emu::DeviceConfig* AspiManager::FindDevice(BYTE ha, BYTE target, BYTE
 
 // Answered from the devices the manager found when it started, as a real
 // manager answers from its start-up scan.
-DWORD AspiManager::DeviceType(DeviceTypeBlock* srb) {
+DWORD AspiManager::DeviceType(SRB_GDEVBlock* srb) {
     Lock lock(*lock_);
-    BYTE status = ReadyStatus();
-    if (status == SS_COMP || status == kNoAdapters) {
-        if (srb->SRB_HaId >= AdapterCount()) {
-            status = SS_INVALID_HA;
-        } else if (const auto* d = FindDevice(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun)) {
+    BYTE status = AdapterStatus(srb->SRB_HaId);
+    if (status == SS_COMP) {
+        if (const auto* d = FindDevice(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun))
             srb->SRB_DeviceType = d->peripheralType;
-            status = SS_COMP;
-        } else {
+        else
             status = SS_NO_DEVICE;
-        }
     }
     srb->SRB_Status = status;
     return status;
@@ -368,13 +346,11 @@ DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
         pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                       [srb](const PendingRequest& p) { return p.srb == srb; }),
                        pending_.end());
-        BYTE ready = ReadyStatus();
+        BYTE adapter = AdapterStatus(srb->SRB_HaId);
         const BYTE dirs = srb->SRB_Flags & (SRB_DIR_IN | SRB_DIR_OUT);
         const bool hasData = dirs != 0 && srb->SRB_BufLen != 0;
-        if (ready != SS_COMP && ready != kNoAdapters) {
-            status = ready;
-        } else if (srb->SRB_HaId >= AdapterCount()) {
-            status = SS_INVALID_HA;
+        if (adapter != SS_COMP) {
+            status = adapter;
         } else if (srb->SRB_CDBLen == 0 || srb->SRB_CDBLen > sizeof srb->CDBByte ||
                    dirs == (SRB_DIR_IN | SRB_DIR_OUT) ||
                    (srb->SRB_Flags & (SRB_POSTING | SRB_EVENT_NOTIFY)) ==
@@ -439,15 +415,11 @@ DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
 // completes SS_COMP.
 DWORD AspiManager::Abort(SRB_Abort* srb) {
     std::vector<Notice> notices;
-    BYTE status = SS_COMP;
+    BYTE status;
     {
         Lock lock(*lock_);
-        BYTE ready = ReadyStatus();
-        if (ready != SS_COMP && ready != kNoAdapters) {
-            status = ready;
-        } else if (srb->SRB_HaId >= AdapterCount()) {
-            status = SS_INVALID_HA;
-        } else {
+        status = AdapterStatus(srb->SRB_HaId);
+        if (status == SS_COMP) {
             auto it =
                 std::find_if(pending_.begin(), pending_.end(), [srb](const PendingRequest& p) {
                     return p.srb == srb->SRB_ToAbort && p.haId == srb->SRB_HaId;
@@ -469,19 +441,15 @@ DWORD AspiManager::Abort(SRB_Abort* srb) {
 }
 
 // A device reset ends every request still pending on that target as aborted.
-DWORD AspiManager::ResetDevice(DeviceResetBlock* srb) {
+DWORD AspiManager::ResetDevice(SRB_BusDeviceReset* srb) {
     std::vector<Notice> notices;
-    BYTE status = SS_COMP;
+    BYTE status;
     {
         Lock lock(*lock_);
-        BYTE ready = ReadyStatus();
-        if (ready != SS_COMP && ready != kNoAdapters) {
-            status = ready;
-        } else if (srb->SRB_HaId >= AdapterCount()) {
-            status = SS_INVALID_HA;
-        } else if (!FindDevice(srb->SRB_HaId, srb->SRB_Target, 0)) {
+        status = AdapterStatus(srb->SRB_HaId);
+        if (status == SS_COMP && !FindDevice(srb->SRB_HaId, srb->SRB_Target, 0))
             status = SS_NO_DEVICE;
-        } else {
+        if (status == SS_COMP) {
             for (auto it = pending_.begin(); it != pending_.end();) {
                 if (it->haId == srb->SRB_HaId && it->target == srb->SRB_Target) {
                     EndAborted(it->srb, notices);

@@ -111,6 +111,34 @@ typedef struct {
     void* SRB_ToAbort;
 } SRB_Abort, *PSRB_Abort;
 
+// SC_GET_DEV_TYPE: the peripheral type of a unit, as the manager found it.
+typedef struct {
+    BYTE SRB_Cmd;
+    BYTE SRB_Status;
+    BYTE SRB_HaId;
+    BYTE SRB_Flags;
+    DWORD SRB_Hdr_Rsvd;
+    BYTE SRB_Target;
+    BYTE SRB_Lun;
+    BYTE SRB_DeviceType;
+    BYTE SRB_Rsvd1;
+} SRB_GDEVBlock, *PSRB_GDEVBlock;
+
+// SC_RESET_DEV: resets a target, ending its pending requests.
+typedef struct {
+    BYTE SRB_Cmd;
+    BYTE SRB_Status;
+    BYTE SRB_HaId;
+    BYTE SRB_Flags;
+    DWORD SRB_Hdr_Rsvd;
+    BYTE SRB_Target;
+    BYTE SRB_Lun;
+    BYTE SRB_Rsvd1[12];
+    BYTE SRB_HaStat;
+    BYTE SRB_TargStat;
+    void* SRB_PostProc;
+} SRB_BusDeviceReset, *PSRB_BusDeviceReset;
+
 // The leading fields every request block shares.
 typedef struct {
     BYTE SRB_Cmd;
