@@ -95,12 +95,9 @@ struct Case {
 TEST_F(AspiLibraryTest, HowEachRequestEnds) {
     const Case cases[] = {
         {2, 0, "00 00 00 00 00 00", 0, 0, "81: 81 00 00 len 0"},
-        {0, 6, "00 00 00 00 00 00", 0, 0, "82: 82 00 00 len 0"},
-        {1, 0, "00 00 00 00 00 00", 0, 0, "04: 04 11 00 len 0"}, // selection time-out
         {0, kInstant, "", 0, 0, "E0: E0 00 00 len 0"},
         {0, kInstant, "12 00 00 00 04 00", SRB_DIR_IN | SRB_DIR_OUT, 4,
          "E0: E0 00 00 len 4 | 5A 5A 5A 5A"},
-        {0, kInstant, "12 00 00 00 60 00", SRB_DIR_IN, 96, "01: 01 00 00 len 96 | 00 00 02 02"},
         {0, kSlow, "12 00 00 00 60 00", SRB_DIR_IN, 96, "00: 01 00 00 len 96 | 00 00 02 02"},
         {0, kInstant, "3B 02 00 00 00 00 00 00 04 00", SRB_DIR_OUT, 4, "01: 01 00 00 len 4"},
         {0, kInstant, "3C 02 00 00 00 00 00 00 04 00", SRB_DIR_IN, 4,
@@ -157,35 +154,25 @@ TEST_F(AspiLibraryTest, CompletionSetsTheEventAlsoDuringTheCall) {
     CloseHandle(event);
 }
 
-TEST_F(AspiLibraryTest, HungRequestsTheirAbortAndDeviceReset) {
+// Whether an abort is accepted the program's own tests see; here what the
+// program never looks at.
+TEST_F(AspiLibraryTest, AnAbortedOrResetRequestEndsAbortedAndIsNotified) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     auto hung = Exec(0, kHangAbortOk, "00 00 00 00 00 00", SRB_EVENT_NOTIFY);
     hung.SRB_PostProc = event;
     EXPECT_EQ(aspi.send(&hung), DWORD{SS_PENDING});
     SRB_Abort abort = {SC_ABORT_SRB, 0, 0, 0, 0, &hung};
     EXPECT_EQ(aspi.send(&abort), DWORD{SS_COMP});
-    EXPECT_EQ(std::make_tuple(abort.SRB_Status, Status(hung)),
-              std::make_tuple(SS_COMP, SS_ABORTED));
+    EXPECT_EQ(Status(hung), SS_ABORTED);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-
-    // A refused abort leaves the request pending; the program then reuses its
-    // one block for the next command, which must complete normally.
-    BYTE data[256];
-    hung = Exec(0, kHangNoAbort, "1A 08 08 00 FF 00", SRB_DIR_IN, data, 255);
-    EXPECT_EQ(aspi.send(&hung), DWORD{SS_PENDING});
-    EXPECT_EQ(aspi.send(&abort), DWORD{SS_ABORT_FAIL});
-    EXPECT_EQ(Status(hung), SS_PENDING);
-    hung = Exec(0, kHangNoAbort, "00 00 00 00 00 00");
-    EXPECT_EQ(SendAndWait(aspi.send, hung), SS_COMP);
     EXPECT_EQ(aspi.send(&abort), DWORD{SS_COMP}) << "nothing left to abort";
-    EXPECT_EQ(Status(hung), SS_COMP);
 
-    // A device reset ends a hung request as aborted.
-    hung = Exec(0, kHangAbortOk, "00 00 00 00 00 00");
+    BYTE data[255];
+    hung = Exec(0, kHangNoAbort, "1A 08 08 00 FF 00", SRB_DIR_IN, data, sizeof data);
     EXPECT_EQ(aspi.send(&hung), DWORD{SS_PENDING});
     SRB_BusDeviceReset reset = {};
     reset.SRB_Cmd = SC_RESET_DEV;
-    reset.SRB_Target = kHangAbortOk;
+    reset.SRB_Target = kHangNoAbort;
     EXPECT_EQ(aspi.send(&reset), DWORD{SS_COMP});
     EXPECT_EQ(Status(hung), SS_ABORTED);
     CloseHandle(event);
