@@ -41,7 +41,6 @@ TEST(Driver, RunsAScenarioAgainstAWindow) {
     EXPECT_EQ(out.str(), "start: main window shown\n"
                          "selected: \"First adapter\"\n"
                          "list view: details\n"
-                         "list columns: \"ID:\" | \"Type:\"\n"
                          "list row: \"ID 4\" | \"Tape\" | picture 2\n"
                          "list row: \"ID 0\" | \"Hard Disk\" | picture 1\n"
                          "menu 200\n"
