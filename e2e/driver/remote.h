@@ -2,7 +2,7 @@
 // pointers, so the structures and text buffers are placed in the other
 // process's memory (VirtualAllocEx), filled and read back there. The
 // structures are laid out as this process sees them, so the driver must be
-// built for the program's architecture (both x86_64 here).
+// built for the program's architecture (scripts run both from one build folder).
 #pragma once
 
 #include <windows.h>
