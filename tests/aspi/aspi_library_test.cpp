@@ -269,9 +269,13 @@ TEST_F(AspiLibraryTest, HungRequestsTheirAbortAndDeviceReset) {
 TEST(AspiLibraryUnload, ReplacingTheMachineOrUnloadingLeavesRequestsPending) {
     // Each round leaves one request pending across a change of machine and
     // another on the busy worker thread as the library is unloaded under it;
-    // a worker left behind would crash this process.
+    // a worker left behind would crash this process. A request the worker
+    // finished before its machine went (this thread held up for the slow
+    // device's 20 ms) keeps its status: nothing may write a block afterwards.
     static BYTE data[40][96];
     static SRB_ExecSCSICmd blocks[40];
+    BYTE whenGone[40];
+    int pendingWhenGone = 0;
     for (int i = 0; i < 40; i += 2) {
         Library aspi;
         ASSERT_TRUE(aspi.ok() && aspi.Use("faults.ini"));
@@ -280,13 +284,18 @@ TEST(AspiLibraryUnload, ReplacingTheMachineOrUnloadingLeavesRequestsPending) {
             EXPECT_EQ(aspi.send(&blocks[k]), static_cast<DWORD>(SS_PENDING));
             if (k == i) {
                 ASSERT_TRUE(aspi.Use("faults.ini"));
+                whenGone[k] = Status(blocks[k]);
             }
         }
+        aspi.Free();
+        whenGone[i + 1] = Status(blocks[i + 1]);
+        pendingWhenGone += (whenGone[i] == SS_PENDING) + (whenGone[i + 1] == SS_PENDING);
     }
     EXPECT_EQ(GetModuleHandleA("wnaspi32.dll"), nullptr);
+    EXPECT_GT(pendingWhenGone, 0) << "no request was still pending when its machine went";
     Sleep(200); // ten times the slow device's modelled time
-    for (const auto& b : blocks)
-        EXPECT_EQ(Status(b), SS_PENDING);
+    for (int k = 0; k < 40; ++k)
+        EXPECT_EQ(Status(blocks[k]), whenGone[k]) << "request " << k;
 
     // Loaded again, the library finds its machine through QVX_MACHINE.
     SetEnvironmentVariableA("QVX_MACHINE", Machine("win95.ini").c_str());
