@@ -44,7 +44,7 @@ class ChildProgram {
         startup.cb = sizeof startup;
         EXPECT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                    nullptr, &startup, &info_))
-            << path;
+            << path << " error " << GetLastError();
     }
     ~ChildProgram() {
         if (WaitForExit(0) == STILL_ACTIVE)
