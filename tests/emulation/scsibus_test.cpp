@@ -177,11 +177,14 @@ TEST_F(Bus, UnderrunOnlyWhereConfiguredOverrunWhenTheHostBufferIsShort) {
 TEST_F(Bus, ReadCapacityTestUnitReadyAndMissingMedia) {
     Load("[device.0.4]\ntype=tape\nblocks=100\n"
          "[device.0.5]\ntype=cdrom\nremovable=1\nblock_size=2048\n"
-         "[device.0.6]\nblocks=1\n[device.0.7]\n");
+         "[device.0.6]\nblocks=1\n[device.0.7]\n"
+         "[device.0.8]\nblocks=10\ncapacity_block_length=0\n");
     Reply r = In(3, kCapacity, 8);
     ASSERT_TRUE(r.good());
     EXPECT_EQ(std::make_tuple(r.be(0, 4), r.be(4, 4)), std::make_tuple(8888887u, 512u));
     EXPECT_EQ(In(6, kCapacity, 8).be(0, 4), 0u);
+    EXPECT_EQ(std::make_tuple(In(8, kCapacity, 8).be(0, 4), In(8, kCapacity, 8).be(4, 4)),
+              std::make_tuple(9u, 0u));                  // a block length reported as 0
     EXPECT_TRUE(Check(In(4, kCapacity, 8), 0x05, 0x20)); // tapes have no capacity
     EXPECT_TRUE(Check(In(5, kCapacity, 8), 0x02, 0x3A)); // no disc
     EXPECT_TRUE(Check(NoData(5, kTur), 0x02, 0x3A));
