@@ -2,10 +2,14 @@
 // whose tool is not part of this build yet return "nothing done" and show
 // nothing; each becomes a call of its dialog or routine when that lands.
 #include "toolentry.h"
+#include "inventory/inventory.h"
 #include "tools/features.h"
+#include "tools/properties.h"
 
-int OpenDevicePropertiesDialog(HWND, int) {
-    return 0;
+int OpenDevicePropertiesDialog(HWND owner, int slot) {
+    SelectedDevice = slot;
+    PropertiesStartPage = 0;
+    return (int)ShowDeviceProperties(owner);
 }
 
 int OpenDiagnosticTestsDialog(HWND, int) {
