@@ -255,6 +255,8 @@ TEST(Scenario, UsesTheWindowAsAUserWould) {
                                          "click 403\n"
                                          "wait-text 404 \"typed\" 5\n"
                                          "text 404\n"
+                                         "text 403 404\n"
+                                         "checks\n"
                                          "click 1\n"
                                          "open-row \"ID 7\"\n"
                                          "status\n"
@@ -309,6 +311,8 @@ TEST(Scenario, UsesTheWindowAsAUserWould) {
         "click 403",
         "wait-text 404: \"typed\"",
         "text 404: \"typed\"",
+        "text 403 404: \"&Go\" | \"typed\"",
+        "checks: [-] \"Three states\"",
         "click 1",
         "open-row: \"ID 7\"",
         "status 0: \"Selected: First adapter\"",
