@@ -30,51 +30,33 @@ static_assert(sizeof(PROPSHEETPAGEA_V1) ==
 int PropertiesStartPage;
 HBITMAP DeviceBitmapToPaint;
 
-const DWORD InfoPageHelpIds[] = {IDC_SCSI_ADDRESS,
-                                 20000,
-                                 IDC_MANUFACTURER,
-                                 20001,
-                                 IDC_VERSION,
-                                 20002,
-                                 IDC_DEVICE_TYPE,
-                                 20003,
-                                 IDC_PRODUCT_NAME,
-                                 20004,
-                                 IDC_SYNC_TRANSFER,
-                                 20005,
-                                 IDC_REMOVABLE_MEDIA,
-                                 20006,
-                                 IDC_NARROW,
-                                 20007,
-                                 IDC_WIDE16,
-                                 20008,
-                                 IDC_WIDE32,
-                                 20009,
-                                 IDC_SCSI1,
-                                 20010,
-                                 IDC_SCSI2,
-                                 20011,
-                                 IDC_SCSI3,
-                                 20012,
-                                 0,
-                                 0};
+// clang-format off
+const DWORD InfoPageHelpIds[] = {
+    IDC_SCSI_ADDRESS,    20000,
+    IDC_MANUFACTURER,    20001,
+    IDC_VERSION,         20002,
+    IDC_DEVICE_TYPE,     20003,
+    IDC_PRODUCT_NAME,    20004,
+    IDC_SYNC_TRANSFER,   20005,
+    IDC_REMOVABLE_MEDIA, 20006,
+    IDC_NARROW,          20007,
+    IDC_WIDE16,          20008,
+    IDC_WIDE32,          20009,
+    IDC_SCSI1,           20010,
+    IDC_SCSI2,           20011,
+    IDC_SCSI3,           20012,
+    0,                   0};
 
-const DWORD FeaturesPageHelpIds[] = {IDC_FIELD_1021,
-                                     20020,
-                                     IDC_FIELD_1023,
-                                     20021,
-                                     IDC_FIELD_1025,
-                                     20022,
-                                     IDC_FIELD_1024,
-                                     20023,
-                                     IDC_FIELD_1026,
-                                     20024,
-                                     IDC_FIELD_1022,
-                                     20025,
-                                     IDC_FIELD_1027,
-                                     20026,
-                                     0,
-                                     0};
+const DWORD FeaturesPageHelpIds[] = {
+    IDC_FIELD_1021, 20020, // data buffer size
+    IDC_FIELD_1023, 20021, // media speed
+    IDC_FIELD_1025, 20022, // write cache
+    IDC_FIELD_1024, 20023, // read cache
+    IDC_FIELD_1026, 20024, // block size
+    IDC_FIELD_1022, 20025, // media capacity
+    IDC_FIELD_1027, 20026, // serial number
+    0,              0};
+// clang-format on
 
 // The value fields of the second page.
 static const int FeatureFields[] = {IDC_FIELD_1021, IDC_FIELD_1022, IDC_FIELD_1023, IDC_FIELD_1024,

@@ -1,5 +1,6 @@
-// The device properties sheet with real controls: what each page shows for
-// a device record, the capability boxes, the picture and context help.
+// The device properties sheet with real controls, for records the machines
+// of the end-to-end scenarios do not have: what each page shows, the
+// picture, and which help topic each control gets.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -22,6 +23,14 @@ namespace {
 using namespace qvx::test;
 using Texts = std::vector<std::string>;
 using Ids = std::vector<int>;
+using Topics = std::vector<std::pair<int, DWORD>>;
+
+const Ids kIdentity = {IDC_SCSI_ADDRESS, IDC_MANUFACTURER, IDC_VERSION, IDC_DEVICE_TYPE,
+                       IDC_PRODUCT_NAME};
+const Ids kBoxes = {IDC_SYNC_TRANSFER, IDC_REMOVABLE_MEDIA, IDC_NARROW, IDC_WIDE16,
+                    IDC_WIDE32,        IDC_SCSI1,           IDC_SCSI2,  IDC_SCSI3};
+const Ids kFeatures = {IDC_FIELD_1021, IDC_FIELD_1023, IDC_FIELD_1024, IDC_FIELD_1025,
+                       IDC_FIELD_1026, IDC_FIELD_1022, IDC_FIELD_1027};
 
 struct HelpCall {
     HWND window;
@@ -36,34 +45,27 @@ BOOL WINAPI RecordHelp(HWND window, LPCSTR file, UINT command, ULONG_PTR data) {
     return TRUE;
 }
 
-// The help context a table gives a control, as the help viewer looks it up.
-DWORD ContextOf(const DWORD* table, HWND control) {
-    for (; table[0] != 0; table += 2)
-        if (table[0] == static_cast<DWORD>(GetDlgCtrlID(control)))
-            return table[1];
-    return 0;
+Texts TextsOf(HWND page, const Ids& ids) {
+    Texts texts;
+    for (int id : ids) {
+        char text[256] = "";
+        GetDlgItemTextA(page, id, text, sizeof text);
+        texts.push_back(text);
+    }
+    return texts;
 }
 
-std::string Text(HWND page, int id) {
-    char text[256] = "";
-    GetDlgItemTextA(page, id, text, sizeof text);
-    return text;
-}
-
-const Ids kCapabilityBoxes = {IDC_SYNC_TRANSFER, IDC_REMOVABLE_MEDIA, IDC_NARROW, IDC_WIDE16,
-                              IDC_WIDE32,        IDC_SCSI1,           IDC_SCSI2,  IDC_SCSI3};
-
-// The boxes shown enabled and checked; every other box must be greyed and
-// unchecked, or it is reported as -id.
+// The boxes shown checked; a box that is neither checked and enabled nor
+// clear and greyed is listed as -id.
 Ids CheckedBoxes(HWND page) {
     Ids on;
-    for (int id : kCapabilityBoxes) {
+    for (int id : kBoxes) {
         bool enabled = IsWindowEnabled(GetDlgItem(page, id));
         UINT state = IsDlgButtonChecked(page, id);
-        if (enabled && state == BST_CHECKED)
-            on.push_back(id);
-        else if (enabled || state != BST_UNCHECKED)
+        if (enabled != (state == BST_CHECKED) || state == BST_INDETERMINATE)
             on.push_back(-id);
+        else if (enabled)
+            on.push_back(id);
     }
     return on;
 }
@@ -86,8 +88,8 @@ class Properties : public ToolsTest {
         ToolsTest::TearDown();
     }
 
-    // Opens the sheet for a slot as the main window does, runs `inspect`
-    // on it while it is up, and closes it with OK.
+    // Opens the sheet for a slot through the main window's entry, runs
+    // `inspect` while it is up and closes it with OK.
     static void WithSheet(int slot, const std::function<void(HWND)>& inspect) {
         UiScript ui;
         ui.expect(Dialog().caption("SCSI Device Properties"))
@@ -101,90 +103,80 @@ class Properties : public ToolsTest {
     HelpViewerProc saved_ = nullptr;
 };
 
-DeviceRecord& Identity(DeviceRecord& d, const char* vendor, const char* product,
-                       const char* revision) {
-    CopyText(d.Vendor, sizeof d.Vendor, vendor);
-    CopyText(d.Product, sizeof d.Product, product);
-    CopyText(d.Revision, sizeof d.Revision, revision);
-    return d;
-}
-
-TEST_F(Properties, InformationPageShowsIdentityAndCapabilities) {
+TEST_F(Properties, PagesShowTheRecord) {
+    const std::string na = TextNotAvailable;
+    // Stored: buffer, speed, read cache, write cache, block size, capacity, serial.
+    const Texts all = {"512 KB", "5400 RPM", "Enabled", "Disabled", "512 Bytes", "542 MB", "QX1"};
     struct Case {
         const char* type;
-        BYTE target;
-        LONG sync, removable, wide16, wide32, ansi;
-        Texts identity; // 1006, 1017, 1018, 1019, 1020
+        LONG sync, wide16, wide32, ansi;
+        Texts stored;
+        Texts identity;
         Ids boxes;
+        Texts features;
     };
     const Case cases[] = {
+        {TextHostAdapter, 1, 0, 0, 2, all, Texts(5), {IDC_SYNC_TRANSFER, IDC_SCSI2}, all},
+        {TextTape,
+         0,
+         0,
+         1,
+         4,
+         all,
+         {"4", "VENDOR", "0001", "Tape", "PRODUCT"},
+         {IDC_WIDE32},
+         {"512 KB", na, "Enabled", "Disabled", na, na, "QX1"}},
+        {TextNoDevice, 0, 1, 1, 0, all, {"4", "VENDOR", "0001", "No Device", ""}, {}, Texts(7, na)},
         {TextHardDisk,
          0,
-         1,
          0,
-         1,
          0,
          2,
-         {"0", "QUANTUM ", "0A0A", "Hard Disk", "ATLAS II"},
-         {IDC_SYNC_TRANSFER, IDC_WIDE16, IDC_SCSI2}},
-        {TextRemovable,
-         12,
+         Texts(7),
+         {"4", "VENDOR", "0001", "Hard Disk", "PRODUCT"},
+         {IDC_NARROW, IDC_SCSI2},
+         {na, "", na, na, na, na, na}},
+        {TextCdRom,
          0,
          1,
-         0,
-         0,
          1,
-         {"12", "IOMEGA  ", "D.13", "Removable", "ZIP 100"},
-         {IDC_REMOVABLE_MEDIA, IDC_NARROW, IDC_SCSI1}},
-        {TextUnknown, 3, 0, 0, 1, 1, 3, {"3", "CMD", "1.30", "UnKnown", "CRD-5500"}, {IDC_SCSI3}},
-        {TextTape, 4, 0, 0, 0, 1, 4, {"4", "ARCHIVE ", "7350", "Tape", "Python"}, {IDC_WIDE32}},
-        {TextNoDevice, 6, 0, 0, 0, 0, 0, {"6", "", "", "No Device", ""}, {}},
-        {TextHostAdapter, 7, 1, 0, 0, 0, 2, {"", "", "", "", ""}, {IDC_SYNC_TRANSFER, IDC_SCSI2}},
+         3,
+         {"", na, "", "", "2048 Bytes", "", ""},
+         {"4", "VENDOR", "0001", "CD-ROM", "PRODUCT"},
+         {IDC_SCSI3},
+         Texts(7, na)},
     };
-    const char* products[] = {"ATLAS II", "ZIP 100", "CRD-5500", "Python", "No Device", "KESTRAIL"};
     for (size_t i = 0; i < std::size(cases); i++) {
         const Case& c = cases[i];
-        DeviceRecord& d = Fill(static_cast<int>(i), c.target, c.type, c.ansi);
-        Identity(d, c.identity[1].c_str(), products[i], c.identity[2].c_str());
-        if (c.type == TextHostAdapter)
-            Identity(d, "Veltran", "KESTRAIL", "N/A");
+        DeviceRecord& d = Fill(static_cast<int>(i), 4, c.type, c.ansi);
+        CopyText(d.Vendor, sizeof d.Vendor, "VENDOR");
+        CopyText(d.Product, sizeof d.Product, "PRODUCT");
+        CopyText(d.Revision, sizeof d.Revision, "0001");
         d.SyncTransfer = c.sync;
-        d.RemovableMedia = c.removable;
         d.Wide16 = c.wide16;
         d.Wide32 = c.wide32;
+        char* fields[] = {d.BufferSizeText, d.MediaSpeedText, d.ReadCacheText, d.WriteCacheText,
+                          d.BlockSizeText,  d.CapacityText,   d.SerialNumber};
+        for (size_t f = 0; f < c.stored.size(); f++)
+            CopyText(fields[f], 20, c.stored[f].c_str());
     }
     for (size_t i = 0; i < std::size(cases); i++) {
-        PropertiesStartPage = 1; // the entry always opens the first page
+        PropertiesStartPage = 1; // the main window's entry opens the first page all the same
         WithSheet(static_cast<int>(i), [&](HWND sheet) {
-            HWND page = CurrentPage(sheet);
-            ASSERT_NE(GetDlgItem(page, IDC_SCSI_ADDRESS), nullptr) << "not the first page";
-            Texts shown;
-            for (int id : {IDC_SCSI_ADDRESS, IDC_MANUFACTURER, IDC_VERSION, IDC_DEVICE_TYPE,
-                           IDC_PRODUCT_NAME})
-                shown.push_back(Text(page, id));
-            EXPECT_EQ(shown, cases[i].identity) << cases[i].type;
-            EXPECT_EQ(CheckedBoxes(page), cases[i].boxes) << cases[i].type;
-            // Shown after a visit to the other page, it is filled afresh.
+            HWND info = CurrentPage(sheet);
+            EXPECT_EQ(TextsOf(info, kIdentity), cases[i].identity) << cases[i].type;
+            // The boxes show the record; clicks do not change them.
+            for (int id : kBoxes)
+                SendDlgItemMessageA(info, id, BM_CLICK, 0, 0);
+            EXPECT_EQ(CheckedBoxes(info), cases[i].boxes) << cases[i].type;
             PropSheet_SetCurSel(sheet, nullptr, 1);
-            PropSheet_SetCurSel(sheet, nullptr, 0);
-            EXPECT_EQ(CheckedBoxes(CurrentPage(sheet)), cases[i].boxes) << cases[i].type;
+            EXPECT_EQ(TextsOf(CurrentPage(sheet), kFeatures), cases[i].features) << cases[i].type;
         });
     }
     EXPECT_TRUE(g_help.empty()) << "no help without a request";
 }
 
-TEST_F(Properties, BoxesShowTheDeviceAndIgnoreClicks) {
-    DeviceRecord& d = Fill(0, 0, TextHardDisk);
-    d.SyncTransfer = 1;
-    WithSheet(0, [](HWND sheet) {
-        HWND page = CurrentPage(sheet);
-        SendDlgItemMessageA(page, IDC_SYNC_TRANSFER, BM_CLICK, 0, 0);
-        SendDlgItemMessageA(page, IDC_SCSI2, BM_CLICK, 0, 0);
-        EXPECT_EQ(CheckedBoxes(page), (Ids{IDC_SYNC_TRANSFER, IDC_NARROW, IDC_SCSI2}));
-    });
-}
-
-TEST_F(Properties, InformationPagePaintsTheDevicePicture) {
+TEST_F(Properties, FirstPagePaintsTheDevicePicture) {
     const COLORREF red = RGB(255, 0, 0);
     HDC screen = GetDC(nullptr);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 32);
@@ -199,7 +191,6 @@ TEST_F(Properties, InformationPagePaintsTheDevicePicture) {
     ReleaseDC(nullptr, screen);
     Fill(0, 0, TextHardDisk).TypeBitmap = bitmap;
     Fill(7, 7, TextHostAdapter).TypeBitmap = bitmap;
-
     auto centrePixel = [](HWND sheet) {
         HWND page = CurrentPage(sheet);
         RedrawWindow(page, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -211,128 +202,78 @@ TEST_F(Properties, InformationPagePaintsTheDevicePicture) {
         ReleaseDC(page, dc);
         return pixel;
     };
-    WithSheet(0, [&](HWND sheet) {
-        EXPECT_EQ(DeviceBitmapToPaint, bitmap);
-        EXPECT_EQ(centrePixel(sheet), red);
-    });
-    WithSheet(7, [&](HWND sheet) {
-        EXPECT_EQ(DeviceBitmapToPaint, nullptr) << "the adapter's row has no picture";
-        EXPECT_NE(centrePixel(sheet), red);
-    });
+    WithSheet(0, [&](HWND sheet) { EXPECT_EQ(centrePixel(sheet), red); });
+    WithSheet(7, [&](HWND sheet) { EXPECT_NE(centrePixel(sheet), red) << "the adapter's row"; });
 }
 
-TEST_F(Properties, FeaturesPageShowsStoredTextsOrNotAvailable) {
-    const std::string na = TextNotAvailable;
-    // Stored: buffer, capacity, block size, read cache, write cache, speed, serial.
-    const Texts stored = {"512 KB",   "542 MB",   "512 Bytes", "Enabled",
-                          "Disabled", "5400 RPM", "QX0542"};
-    struct Case {
-        const char* type;
-        Texts texts;
-        Texts shown; // 1021, 1022, 1026, 1024, 1025, 1023, 1027
-        const char* what;
-    };
-    const Case cases[] = {
-        {TextHardDisk, stored, stored, "everything gathered"},
-        {TextHardDisk, Texts(7), {na, na, na, na, na, "", na}, "nothing gathered"},
-        {TextCdRom,
-         {"", "", "2048 Bytes", "", "", na, ""},
-         {na, na, na, na, na, na, na},
-         "no capacity: no block size either"},
-        {TextTape, stored, {"512 KB", na, na, "Enabled", "Disabled", na, "QX0542"}, "tape"},
-        {TextScanner, stored, {"512 KB", na, na, "Enabled", "Disabled", na, "QX0542"}, "scanner"},
-        {TextNoDevice, stored, Texts(7, na), "no device"},
-    };
-    for (size_t i = 0; i < std::size(cases); i++) {
-        DeviceRecord& d = Fill(static_cast<int>(i), 0, cases[i].type);
-        const Texts& t = cases[i].texts;
-        char* fields[] = {d.BufferSizeText, d.CapacityText,   d.BlockSizeText, d.ReadCacheText,
-                          d.WriteCacheText, d.MediaSpeedText, d.SerialNumber};
-        for (size_t f = 0; f < t.size(); f++)
-            CopyText(fields[f], 20, t[f].c_str());
-    }
-    for (size_t i = 0; i < std::size(cases); i++) {
-        WithSheet(static_cast<int>(i), [&](HWND sheet) {
-            PropSheet_SetCurSel(sheet, nullptr, 1);
-            HWND page = CurrentPage(sheet);
-            Texts shown;
-            for (int id : {IDC_FIELD_1021, IDC_FIELD_1022, IDC_FIELD_1026, IDC_FIELD_1024,
-                           IDC_FIELD_1025, IDC_FIELD_1023, IDC_FIELD_1027})
-                shown.push_back(Text(page, id));
-            EXPECT_EQ(shown, cases[i].shown) << cases[i].what;
-        });
-    }
+// The topic the help viewer was asked for, as it looks the control up in
+// the table it was given; 0 for a call that is not as expected.
+DWORD AskedTopic(UINT command) {
+    if (g_help.size() != 1 || g_help[0].command != command || g_help[0].file != ContextHelpFilePath)
+        return 0;
+    for (const DWORD* t = g_help[0].table; t[0] != 0; t += 2)
+        if (t[0] == static_cast<DWORD>(GetDlgCtrlID(g_help[0].window)))
+            return t[1];
+    return 0;
 }
 
-// Every control of a page with the help context a help request on it gets.
-std::vector<std::pair<int, DWORD>> HelpTopics(HWND page, const Ids& controls) {
-    std::vector<std::pair<int, DWORD>> topics;
+// F1 or the question mark on each control of a page.
+Topics HelpTopics(HWND page, const Ids& controls) {
+    Topics topics;
     for (int id : controls) {
         HELPINFO info = {sizeof info, HELPINFO_WINDOW, id, GetDlgItem(page, id), 0, {0, 0}};
         g_help.clear();
         SendMessageA(page, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-        if (g_help.size() != 1 || g_help[0].window != info.hItemHandle ||
-            g_help[0].command != HELP_WM_HELP || g_help[0].file != ContextHelpFilePath)
-            topics.push_back({id, 0xFFFFFFFF});
-        else
-            topics.push_back({id, ContextOf(g_help[0].table, g_help[0].window)});
+        topics.push_back({id, AskedTopic(HELP_WM_HELP)});
     }
     return topics;
 }
 
-TEST_F(Properties, HelpRequestsNameTheControlsTopic) {
+// A right click over a control: an enabled box gets it itself; over a
+// label or a greyed box the page gets it and finds the control.
+std::pair<int, DWORD> RightClick(HWND page, int id, bool byPage) {
+    HWND control = GetDlgItem(page, id);
+    RECT r;
+    GetWindowRect(control, &r);
+    g_help.clear();
+    SendMessageA(page, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(byPage ? page : control),
+                 MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    return {g_help.empty() ? 0 : GetDlgCtrlID(g_help[0].window), AskedTopic(HELP_CONTEXTMENU)};
+}
+
+TEST_F(Properties, HelpNamesEachControlsTopic) {
     Fill(0, 0, TextHardDisk).SyncTransfer = 1;
     WithSheet(0, [](HWND sheet) {
         HWND info = CurrentPage(sheet);
         EXPECT_EQ(HelpTopics(info, {1006, 1017, 1018, 1019, 1020, 1010, 1011, 1014, 1012, 1015,
                                     1008, 1009, 1016}),
-                  (std::vector<std::pair<int, DWORD>>{{1006, 20000},
-                                                      {1017, 20001},
-                                                      {1018, 20002},
-                                                      {1019, 20003},
-                                                      {1020, 20004},
-                                                      {1010, 20005},
-                                                      {1011, 20006},
-                                                      {1014, 20007},
-                                                      {1012, 20008},
-                                                      {1015, 20009},
-                                                      {1008, 20010},
-                                                      {1009, 20011},
-                                                      {1016, 20012}}));
-
-        // A right click: an enabled box names itself; over a label or a
-        // greyed box the page gets the click and finds the control.
-        auto rightClick = [&](HWND page, HWND clicked, HWND over) {
-            RECT r;
-            GetWindowRect(over, &r);
-            g_help.clear();
-            SendMessageA(page, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(clicked),
-                         MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
-            EXPECT_EQ(g_help.size(), 1u);
-            if (g_help.empty())
-                return std::make_pair(HWND{}, DWORD{});
-            EXPECT_EQ(g_help[0].command, static_cast<UINT>(HELP_CONTEXTMENU));
-            EXPECT_EQ(g_help[0].file, ContextHelpFilePath);
-            return std::make_pair(g_help[0].window, ContextOf(g_help[0].table, g_help[0].window));
-        };
-        HWND sync = GetDlgItem(info, IDC_SYNC_TRANSFER), type = GetDlgItem(info, IDC_DEVICE_TYPE),
-             wide32 = GetDlgItem(info, IDC_WIDE32);
-        EXPECT_EQ(rightClick(info, sync, sync), std::make_pair(sync, DWORD{20005}));
-        EXPECT_EQ(rightClick(info, info, type), std::make_pair(type, DWORD{20003}));
-        EXPECT_EQ(rightClick(info, info, wide32), std::make_pair(wide32, DWORD{20009}));
-
+                  (Topics{{1006, 20000},
+                          {1017, 20001},
+                          {1018, 20002},
+                          {1019, 20003},
+                          {1020, 20004},
+                          {1010, 20005},
+                          {1011, 20006},
+                          {1014, 20007},
+                          {1012, 20008},
+                          {1015, 20009},
+                          {1008, 20010},
+                          {1009, 20011},
+                          {1016, 20012}}));
+        EXPECT_EQ(RightClick(info, IDC_SYNC_TRANSFER, false), std::make_pair(1010, DWORD{20005}));
+        EXPECT_EQ(RightClick(info, IDC_DEVICE_TYPE, true), std::make_pair(1019, DWORD{20003}));
+        EXPECT_EQ(RightClick(info, IDC_WIDE32, true), std::make_pair(1015, DWORD{20009}));
         PropSheet_SetCurSel(sheet, nullptr, 1);
         HWND features = CurrentPage(sheet);
         EXPECT_EQ(HelpTopics(features, {1021, 1023, 1025, 1024, 1026, 1022, 1027}),
-                  (std::vector<std::pair<int, DWORD>>{{1021, 20020},
-                                                      {1023, 20021},
-                                                      {1025, 20022},
-                                                      {1024, 20023},
-                                                      {1026, 20024},
-                                                      {1022, 20025},
-                                                      {1027, 20026}}));
-        HWND speed = GetDlgItem(features, IDC_FIELD_1023);
-        EXPECT_EQ(rightClick(features, features, speed), std::make_pair(speed, DWORD{20021}));
+                  (Topics{{1021, 20020},
+                          {1023, 20021},
+                          {1025, 20022},
+                          {1024, 20023},
+                          {1026, 20024},
+                          {1022, 20025},
+                          {1027, 20026}}));
+        EXPECT_EQ(RightClick(features, IDC_FIELD_1023, true), std::make_pair(1023, DWORD{20021}));
     });
 }
 
