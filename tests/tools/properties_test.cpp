@@ -23,7 +23,6 @@ namespace {
 using namespace qvx::test;
 using Texts = std::vector<std::string>;
 using Ids = std::vector<int>;
-using Topics = std::vector<std::pair<int, DWORD>>;
 
 const Ids kIdentity = {IDC_SCSI_ADDRESS, IDC_MANUFACTURER, IDC_VERSION, IDC_DEVICE_TYPE,
                        IDC_PRODUCT_NAME};
@@ -217,14 +216,14 @@ DWORD AskedTopic(UINT command) {
     return 0;
 }
 
-// F1 or the question mark on each control of a page.
-Topics HelpTopics(HWND page, const Ids& controls) {
-    Topics topics;
+// F1 or the question mark on each control of a page: the topics asked for.
+std::vector<DWORD> HelpTopics(HWND page, const Ids& controls) {
+    std::vector<DWORD> topics;
     for (int id : controls) {
         HELPINFO info = {sizeof info, HELPINFO_WINDOW, id, GetDlgItem(page, id), 0, {0, 0}};
         g_help.clear();
         SendMessageA(page, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-        topics.push_back({id, AskedTopic(HELP_WM_HELP)});
+        topics.push_back(AskedTopic(HELP_WM_HELP));
     }
     return topics;
 }
@@ -245,34 +244,19 @@ TEST_F(Properties, HelpNamesEachControlsTopic) {
     Fill(0, 0, TextHardDisk).SyncTransfer = 1;
     WithSheet(0, [](HWND sheet) {
         HWND info = CurrentPage(sheet);
-        EXPECT_EQ(HelpTopics(info, {1006, 1017, 1018, 1019, 1020, 1010, 1011, 1014, 1012, 1015,
-                                    1008, 1009, 1016}),
-                  (Topics{{1006, 20000},
-                          {1017, 20001},
-                          {1018, 20002},
-                          {1019, 20003},
-                          {1020, 20004},
-                          {1010, 20005},
-                          {1011, 20006},
-                          {1014, 20007},
-                          {1012, 20008},
-                          {1015, 20009},
-                          {1008, 20010},
-                          {1009, 20011},
-                          {1016, 20012}}));
+        const Ids infoIds = {1006, 1017, 1018, 1019, 1020, 1010, 1011,
+                             1014, 1012, 1015, 1008, 1009, 1016};
+        std::vector<DWORD> infoTopics;
+        for (DWORD topic = 20000; topic <= 20012; topic++)
+            infoTopics.push_back(topic);
+        EXPECT_EQ(HelpTopics(info, infoIds), infoTopics);
         EXPECT_EQ(RightClick(info, IDC_SYNC_TRANSFER, false), std::make_pair(1010, DWORD{20005}));
         EXPECT_EQ(RightClick(info, IDC_DEVICE_TYPE, true), std::make_pair(1019, DWORD{20003}));
         EXPECT_EQ(RightClick(info, IDC_WIDE32, true), std::make_pair(1015, DWORD{20009}));
         PropSheet_SetCurSel(sheet, nullptr, 1);
         HWND features = CurrentPage(sheet);
         EXPECT_EQ(HelpTopics(features, {1021, 1023, 1025, 1024, 1026, 1022, 1027}),
-                  (Topics{{1021, 20020},
-                          {1023, 20021},
-                          {1025, 20022},
-                          {1024, 20023},
-                          {1026, 20024},
-                          {1022, 20025},
-                          {1027, 20026}}));
+                  (std::vector<DWORD>{20020, 20021, 20022, 20023, 20024, 20025, 20026}));
         EXPECT_EQ(RightClick(features, IDC_FIELD_1023, true), std::make_pair(1023, DWORD{20021}));
     });
 }
