@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "shell/toolentry.h"
+#include "support/emuaspi.h"
 #include "tools/features.h"
 #include "tools_fixture.h"
 
 namespace {
 
+using qvx::test::ClearJournal;
+using qvx::test::JournalText;
 using qvx::test::ToolsTest;
 using Texts = std::vector<std::string>;
 
@@ -24,46 +27,66 @@ Texts StoredTexts(const DeviceRecord& d) {
 
 class Features : public ToolsTest {};
 
-TEST_F(Features, EachStepAsksOnlyTheTypesItDoesNotSkip) {
-    const std::string na = TextNotAvailable;
-    // What disk 0 answers, and what a skipped device gets, field by field.
-    const Texts asked = {"QX0542",   "542 MB",   "512 Bytes", "Disabled",
-                         "Disabled", "5400 RPM", "512 KB"};
-    const Texts skipped = {"", "", "", na, na, na, ""};
-    struct Case {
+// The exact commands each step sends each kind of device, from the bus's
+// journal: the steps run one after another, each over the slots in order.
+TEST_F(Features, SendsEachKindItsCommands) {
+    struct Kind {
         const char* type;
+        int slot;
         bool serial, capacity, cache, speed, buffer;
     };
-    const Case cases[] = {
-        {TextHardDisk, 1, 1, 1, 1, 1},    {TextRemovable, 1, 1, 1, 1, 1},
-        {TextOptical, 1, 1, 1, 1, 1},     {TextPrinter, 1, 1, 1, 1, 1},
-        {TextCdRom, 1, 1, 1, 0, 1},       {TextWorm, 1, 1, 1, 0, 1},
-        {TextUnknown, 1, 1, 1, 0, 0},     {TextTape, 1, 0, 0, 0, 1},
-        {TextScanner, 1, 0, 0, 0, 0},     {TextNoDevice, 0, 0, 0, 0, 1},
-        {TextHostAdapter, 0, 0, 0, 0, 1},
+    // Disk 0 is ready, so READ CAPACITY follows its TEST UNIT READY; disk 6
+    // never is, and stands for the other kinds that are asked. Slots 5-15
+    // are empty; slots 16 and up lie beyond TotalDeviceCount - 1 and are
+    // visited all the same.
+    const Kind kinds[] = {
+        {TextHardDisk, 0, 1, 1, 1, 1, 1},     {TextRemovable, 1, 1, 1, 1, 1, 1},
+        {TextOptical, 2, 1, 1, 1, 1, 1},      {TextPrinter, 3, 1, 1, 1, 1, 1},
+        {TextCdRom, 4, 1, 1, 1, 0, 1},        {TextWorm, 16, 1, 1, 1, 0, 1},
+        {TextUnknown, 17, 1, 1, 1, 0, 0},     {TextTape, 18, 1, 0, 0, 0, 1},
+        {TextScanner, 19, 1, 0, 0, 0, 0},     {TextNoDevice, 20, 0, 0, 0, 0, 1},
+        {TextHostAdapter, 21, 0, 0, 0, 0, 1},
     };
-    // Every slot names the same disk, which answers every command. The
-    // first six fill slots 0-5, the rest the second adapter's block from 16:
-    // the empty slots between are no devices, and the filled slots beyond
-    // TotalDeviceCount - 1 are visited all the same.
-    const int slots[] = {0, 1, 2, 3, 4, 5, 16, 17, 18, 19, 20};
-    for (size_t i = 0; i < std::size(cases); i++)
-        Fill(slots[i], 0, cases[i].type);
-    TotalDeviceCount = static_cast<LONG>(std::size(cases));
-
+    for (const Kind& k : kinds)
+        Fill(k.slot, k.slot == 0 ? 0 : 6, k.type);
+    TotalDeviceCount = static_cast<LONG>(std::size(kinds));
+    ClearJournal();
     CollectDeviceFeatures();
 
-    for (size_t i = 0; i < std::size(cases); i++) {
-        const Case& c = cases[i];
-        const bool fieldAsked[] = {c.serial, c.capacity, c.capacity, c.cache,
-                                   c.cache,  c.speed,    c.buffer};
-        Texts expected;
-        for (size_t f = 0; f < asked.size(); f++)
-            expected.push_back(fieldAsked[f] ? asked[f] : skipped[f]);
-        EXPECT_EQ(StoredTexts(DeviceTable[slots[i]]), expected) << c.type;
+    std::string expected;
+    auto sent = [&](const Kind& k, const char* command) {
+        expected += (k.slot == 0 ? "0:0:0 " : "0:6:0 ") + std::string(command) + "\n";
+    };
+    for (const Kind& k : kinds)
+        if (k.serial)
+            sent(k, "12 01 80 00 FF 00 in 255 flags 08");
+    for (const Kind& k : kinds) {
+        if (k.capacity)
+            sent(k, "00 00 00 00 00 00 none 0 flags 00");
+        if (k.capacity && k.slot == 0)
+            sent(k, "25 00 00 00 00 00 00 00 00 00 in 8 flags 08");
     }
-    for (int slot = 6; slot < 16; slot++)
-        EXPECT_EQ(StoredTexts(DeviceTable[slot]), Texts(7)) << "empty slot " << slot;
+    for (const Kind& k : kinds)
+        if (k.cache)
+            sent(k, "1A 08 08 00 FF 00 in 255 flags 08");
+    for (const Kind& k : kinds)
+        if (k.speed)
+            sent(k, "1A 08 04 00 FF 00 in 255 flags 08");
+    for (const Kind& k : kinds)
+        if (k.buffer)
+            sent(k, "3C 03 00 00 00 00 00 00 08 00 in 8 flags 08");
+    EXPECT_EQ(JournalText(), expected);
+
+    // Kinds whose cache states or media speed are not asked have them
+    // marked unknown.
+    for (const Kind& k : kinds) {
+        const DeviceRecord& d = DeviceTable[k.slot];
+        const std::string na = TextNotAvailable;
+        EXPECT_TRUE(k.cache ||
+                    d.ReadCacheText + (" " + std::string(d.WriteCacheText)) == na + " " + na)
+            << k.type;
+        EXPECT_TRUE(k.speed || d.MediaSpeedText == na) << k.type;
+    }
 }
 
 TEST_F(Features, AnswersBecomeTheStoredTexts) {

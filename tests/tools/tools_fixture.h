@@ -10,6 +10,7 @@
 
 #include "inventory/inventory.h"
 #include "shell/strings.h"
+#include "support/emuaspi.h"
 
 namespace qvx::test {
 
@@ -19,19 +20,15 @@ class ToolsTest : public ::testing::Test {
         AppInstance = GetModuleHandleA(nullptr); // the test carries the program's resources
         ASSERT_EQ(PreloadStrings(AppInstance), 1);
         InitializeInventory();
-        using LoadMachineFn = BOOL(__cdecl*)(const char*);
         static HMODULE library = LoadLibraryA("wnaspi32.dll");
-        auto entry = [](const char* name) {
-            return reinterpret_cast<void*>(GetProcAddress(library, name));
-        };
-        auto load = reinterpret_cast<LoadMachineFn>(entry("QvxEmuLoadMachine"));
-        ASSERT_TRUE(library != nullptr && load != nullptr) << "wnaspi32.dll with QvxEmuLoadMachine";
+        ASSERT_NE(library, nullptr);
         AspiLibrary = library;
-        GetAspi32SupportInfo =
-            reinterpret_cast<GetASPI32SupportInfoFn>(entry("GetASPI32SupportInfo"));
-        SendAspi32Command = reinterpret_cast<SendASPI32CommandFn>(entry("SendASPI32Command"));
+        GetAspi32SupportInfo = reinterpret_cast<GetASPI32SupportInfoFn>(
+            reinterpret_cast<void*>(GetProcAddress(library, "GetASPI32SupportInfo")));
+        SendAspi32Command = reinterpret_cast<SendASPI32CommandFn>(
+            reinterpret_cast<void*>(GetProcAddress(library, "SendASPI32Command")));
         // The source tree as Wine sees it: drive Z: is the Unix root.
-        ASSERT_TRUE(load((std::string("Z:") + QVX_TOOLS_MACHINES + "/features.ini").c_str()));
+        ASSERT_TRUE(LoadEmulatedMachine(std::string("Z:") + QVX_TOOLS_MACHINES + "/features.ini"));
         UseAspi = 1;
     }
 
