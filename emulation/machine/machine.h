@@ -51,6 +51,8 @@ struct Faults {
     bool senseValidBit = false;
     // NT: the class driver moves 0 bytes for data-in commands.
     bool ntZeroBytes = false;
+    // READ CAPACITY reports this block length instead of the real one.
+    std::optional<uint32_t> capacityBlockLength;
 };
 
 struct DeviceConfig {
