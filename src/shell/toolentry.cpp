@@ -3,8 +3,11 @@
 // nothing; each becomes a call of its dialog or routine when that lands.
 #include "toolentry.h"
 #include "inventory/inventory.h"
+#include "resource.h"
+#include "tools/adapterinfo.h"
 #include "tools/features.h"
 #include "tools/properties.h"
+#include "tools/systeminfo.h"
 
 int OpenDevicePropertiesDialog(HWND owner, int slot) {
     SelectedDevice = slot;
@@ -20,12 +23,16 @@ int OpenPerformanceTestsDialog(HWND, int) {
     return 0;
 }
 
-int OpenAdapterInfoDialog(HWND, int) {
-    return 0;
+int OpenAdapterInfoDialog(HWND owner, int adapterIndex) {
+    if (adapterIndex < 0 || adapterIndex >= MAX_ADAPTERS)
+        return 0;
+    return (int)DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ADAPTER_INFO), owner,
+                                AdapterInfoDialog, (LPARAM)adapterIndex);
 }
 
-int OpenSystemInfoDialog(HWND) {
-    return 0;
+int OpenSystemInfoDialog(HWND owner) {
+    return (int)DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SYSTEM_INFO), owner,
+                                SystemInfoDialog, 0);
 }
 
 int RunOpenListing(HWND) {
