@@ -211,6 +211,15 @@ void ApplyMachine(const std::string& file, const Section& s, Machine& m) {
             m.screenHeight = static_cast<int>(h);
         } else if (e.key == "help_path") {
             m.helpPath = r.Text(259);
+        } else if (e.key == "absent_files" || e.key == "unversioned_files") {
+            std::vector<std::string> names;
+            for (const std::string& part : Split(r.Text(1023), ',')) {
+                std::string name = Trim(part);
+                if (name.empty() || name.find_first_of("\\/:") != std::string::npos)
+                    r.Bad("expected file names without folders, separated by commas");
+                names.push_back(name);
+            }
+            (e.key == "absent_files" ? m.absentFiles : m.unversionedFiles) = names;
         } else {
             Fail(file, e.line, "unknown key '" + e.key + "' in [machine]");
         }

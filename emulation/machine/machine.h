@@ -122,6 +122,10 @@ struct Machine {
     int screenWidth = 800;
     int screenHeight = 600;
     std::string helpPath; // App Paths "HelpPath"; empty: not written
+    // Files the installer would lay that this machine does not have, and
+    // files it lays without a version record (names without folders, any case).
+    std::vector<std::string> absentFiles;
+    std::vector<std::string> unversionedFiles;
     std::vector<AdapterConfig> adapters;
 };
 
