@@ -6,7 +6,7 @@
 #include <string>
 
 #include "inventory/adapterid.h"
-#include "inventory/registry.h"
+#include "support/registry.h"
 
 namespace {
 
