@@ -9,6 +9,7 @@
 #include "shell/helpabout.h"
 #include "shell/mainwindow.h"
 #include "shell/startup.h"
+#include "shell/toolentry.h"
 
 namespace qvx::test {
 namespace {
@@ -60,7 +61,11 @@ int RunProgram(const std::function<void()>& body, ProgramOptions options) {
     g_closeWhenUp = options.closeWhenUp;
     g_deadline = GetTickCount() + options.timeoutMs;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, Tick);
+    void (*gather)(void) = ToolEntries.CollectFeatures;
+    if (!options.gatherFeatures)
+        ToolEntries.CollectFeatures = [] {};
     int code = QuorvexMain(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
+    ToolEntries.CollectFeatures = gather;
     KillTimer(nullptr, timer);
     UnregisterClassA(MAIN_WINDOW_CLASS, GetModuleHandleA(nullptr));
     g_body = nullptr;

@@ -22,6 +22,9 @@ void SelectMachine(const std::string& path);
 struct ProgramOptions {
     bool closeWhenUp = true; // close the window after the body
     unsigned timeoutMs = 20000;
+    // Gather every device's features after each scan, as the program does;
+    // off by default, since it waits a second for every ready disk.
+    bool gatherFeatures = false;
 };
 
 // Starts the program; `body` runs once the main window is shown and idle.
