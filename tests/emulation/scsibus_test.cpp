@@ -316,6 +316,18 @@ TEST_F(Bus, NotReadyUntilEnoughTestUnitReadyCommandsAndOneUnitAttention) {
     EXPECT_TRUE(In(7, Inquiry(0, 0, 96), 96).good() && NoData(7, kTur).good());
 }
 
+TEST_F(Bus, UnitAttentionOnChosenTestUnitReadysAndAReportedBlockLength) {
+    Load("[device.0.5]\nunit_attention=28\nunit_attention_turs=2-3\n"
+         "[device.0.6]\nblocks=9\nreported_block_size=0\n");
+    EXPECT_TRUE(In(5, Inquiry(0, 0, 96), 96).good() && NoData(5, kTur).good());
+    EXPECT_TRUE(Check(NoData(5, kTur), 0x06, 0x28));
+    EXPECT_TRUE(Check(NoData(5, kTur), 0x06, 0x28));
+    EXPECT_TRUE(NoData(5, kTur).good());
+    Reply r = In(6, kCapacity, 8);
+    EXPECT_EQ(std::make_tuple(r.be(0, 4), r.be(4, 4)), std::make_tuple(8u, 0u));
+    EXPECT_TRUE(In(6, Read10(8, 1), 512).good()) << "the medium keeps its block size";
+}
+
 TEST_F(Bus, HardwareErrorAndDataProtectSpareOnlyInquiry) {
     Load("[device.0.5]\nhardware_error=40/80\nbuffer=64\n"
          "[device.0.6]\ndata_protect=27/00\nbuffer=64\n");
