@@ -1,18 +1,9 @@
-// The tool dialogs (device properties, diagnostics, performance, adapter and
-// system information), the listing files and the feature gathering are not
-// part of this build yet: their entries return "nothing done" and show
+// The tool dialogs (device properties, adapter and system information), the
+// listing files and the feature gathering are not part of this build yet: their entries return "nothing done" and show
 // nothing. Each becomes a call of its dialog or routine when that lands.
 #include "toolentry.h"
 
 int OpenDevicePropertiesDialog(HWND, int) {
-    return 0;
-}
-
-int OpenDiagnosticTestsDialog(HWND, int) {
-    return 0;
-}
-
-int OpenPerformanceTestsDialog(HWND, int) {
     return 0;
 }
 
