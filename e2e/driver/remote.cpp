@@ -7,6 +7,7 @@ namespace {
 
 constexpr DWORD kSendTimeoutMs = 10000;
 constexpr size_t kTextSize = 1024;
+constexpr size_t kItemSize = 256; // room for every version of the item structures
 
 // Sends a message and waits for it, with a limit so that a hung program
 // fails the run instead of hanging it.
@@ -107,6 +108,22 @@ std::vector<TreeEntry> ReadTree(HWND tree) {
     return entries;
 }
 
+std::vector<ListColumn> ReadListColumns(HWND list) {
+    std::vector<ListColumn> columns;
+    RemoteBuffer buffer(list, kItemSize + kTextSize);
+    for (int c = 0;; ++c) {
+        LVCOLUMNA col = {};
+        col.mask = LVCF_TEXT | LVCF_WIDTH;
+        col.pszText = static_cast<char*>(buffer.At(kItemSize));
+        col.cchTextMax = kTextSize;
+        buffer.Write(0, &col, sizeof col);
+        if (!Send(list, LVM_GETCOLUMNA, c, Ptr(buffer.Address())))
+            return columns;
+        buffer.Read(0, &col, sizeof col);
+        columns.push_back({buffer.ReadText(kItemSize, kTextSize), col.cx});
+    }
+}
+
 ListContents ReadList(HWND list) {
     ListContents contents;
     switch (GetWindowLongA(list, GWL_STYLE) & LVS_TYPEMASK) {
@@ -122,19 +139,9 @@ ListContents ReadList(HWND list) {
     default:
         contents.view = "details";
     }
-    constexpr size_t kItemSize = 256; // room for every version of the item structures
+    contents.columns = ReadListColumns(list);
     RemoteBuffer buffer(list, kItemSize + kTextSize);
     char* remoteText = static_cast<char*>(buffer.At(kItemSize));
-    for (int c = 0;; ++c) {
-        LVCOLUMNA col = {};
-        col.mask = LVCF_TEXT;
-        col.pszText = remoteText;
-        col.cchTextMax = kTextSize;
-        buffer.Write(0, &col, sizeof col);
-        if (!Send(list, LVM_GETCOLUMNA, c, Ptr(buffer.Address())))
-            break;
-        contents.columns.push_back(buffer.ReadText(kItemSize, kTextSize));
-    }
     int count = static_cast<int>(Send(list, LVM_GETITEMCOUNT, 0, 0));
     size_t columns = contents.columns.empty() ? 1 : contents.columns.size();
     for (int r = 0; r < count; ++r) {
@@ -173,18 +180,56 @@ ListContents ReadList(HWND list) {
     return contents;
 }
 
-std::vector<std::string> ReadStatusParts(HWND statusBar) {
-    RemoteBuffer buffer(statusBar, 64 * sizeof(int) + kTextSize);
-    int parts = static_cast<int>(Send(statusBar, SB_GETPARTS, 64, Ptr(buffer.Address())));
-    std::vector<std::string> texts;
-    for (int i = 0; i < parts; ++i) {
+std::vector<StatusPart> ReadStatusParts(HWND statusBar) {
+    constexpr int kMaxParts = 64;
+    constexpr size_t kTextAt = kMaxParts * sizeof(int);
+    RemoteBuffer buffer(statusBar, kTextAt + kTextSize);
+    int count = static_cast<int>(Send(statusBar, SB_GETPARTS, kMaxParts, Ptr(buffer.Address())));
+    if (count < 0 || count > kMaxParts)
+        throw RemoteError("status bar reports " + std::to_string(count) + " parts");
+    std::vector<int> edges(count);
+    buffer.Read(0, edges.data(), edges.size() * sizeof(int));
+    std::vector<StatusPart> parts;
+    for (int i = 0; i < count; ++i) {
         size_t length = LOWORD(Send(statusBar, SB_GETTEXTLENGTHA, i, 0));
         if (length >= kTextSize)
             throw RemoteError("status bar text too long");
-        Send(statusBar, SB_GETTEXTA, i, Ptr(buffer.At(64 * sizeof(int))));
-        texts.push_back(buffer.ReadText(64 * sizeof(int), length + 1));
+        Send(statusBar, SB_GETTEXTA, i, Ptr(buffer.At(kTextAt)));
+        parts.push_back({edges[i], buffer.ReadText(kTextAt, length + 1)});
     }
-    return texts;
+    return parts;
+}
+
+std::vector<ToolButton> ReadToolbar(HWND toolBar) {
+    RemoteBuffer buffer(toolBar, sizeof(TBBUTTON));
+    int count = static_cast<int>(Send(toolBar, TB_BUTTONCOUNT, 0, 0));
+    std::vector<ToolButton> buttons;
+    for (int i = 0; i < count; ++i) {
+        TBBUTTON b = {};
+        buffer.Write(0, &b, sizeof b);
+        if (!Send(toolBar, TB_GETBUTTON, i, Ptr(buffer.Address())))
+            throw RemoteError("toolbar button " + std::to_string(i) + " cannot be read");
+        buffer.Read(0, &b, sizeof b);
+        buttons.push_back({b.idCommand, b.iBitmap, b.fsState, b.fsStyle});
+    }
+    return buttons;
+}
+
+std::string ReadToolTip(HWND toolBar, int command) {
+    auto tip = reinterpret_cast<HWND>(Send(toolBar, TB_GETTOOLTIPS, 0, 0));
+    if (tip == nullptr)
+        return "";
+    RemoteBuffer buffer(tip, sizeof(TTTOOLINFOA) + kTextSize);
+    TTTOOLINFOA info = {};
+    info.cbSize = sizeof info;
+    info.hwnd = toolBar;
+    info.uId = static_cast<UINT_PTR>(command);
+    info.lpszText = static_cast<char*>(buffer.At(sizeof info));
+    buffer.Write(0, &info, sizeof info);
+    std::string empty(1, '\0');
+    buffer.Write(sizeof info, empty.data(), 1);
+    Send(tip, TTM_GETTEXTA, kTextSize, Ptr(buffer.Address()));
+    return buffer.ReadText(sizeof info, kTextSize);
 }
 
 namespace {

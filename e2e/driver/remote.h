@@ -1,8 +1,9 @@
 // Reading the common controls of another process. Their messages carry
 // pointers, so the structures and text buffers are placed in the other
 // process's memory (VirtualAllocEx), filled and read back there. The
-// structures are laid out as this process sees them, so the driver must be
-// built for the program's architecture (both x86_64 here).
+// structures are laid out as this process sees them (TBBUTTON and the item
+// structures hold pointers), so the driver must be built for the program's
+// architecture: both x86_64, or both i686.
 #pragma once
 
 #include <windows.h>
@@ -61,18 +62,43 @@ struct ListRow {
     bool selected = false;
 };
 
+struct ListColumn {
+    std::string heading;
+    int width = 0; // pixels
+};
+
 struct ListContents {
     std::string view; // "icons", "small icons", "list" or "details"
-    std::vector<std::string> columns;
+    std::vector<ListColumn> columns;
     std::vector<ListRow> rows;
+};
+
+struct StatusPart {
+    int right = 0; // right edge in client pixels; -1 reaches the bar's edge
+    std::string text;
+};
+
+struct ToolButton {
+    int command = 0;
+    int image = 0; // index into the toolbar's image list
+    BYTE state = 0;
+    BYTE style = 0;
 };
 
 // Every item of a tree view in display order, with its depth (root items 0).
 std::vector<TreeEntry> ReadTree(HWND tree);
-// Columns (headings) and every row of a list view, all columns of each.
+// The columns of a list view: headings and widths.
+std::vector<ListColumn> ReadListColumns(HWND list);
+// Columns and every row of a list view, all columns of each.
 ListContents ReadList(HWND list);
-// The texts of a status bar's parts.
-std::vector<std::string> ReadStatusParts(HWND statusBar);
+// A status bar's parts, left to right.
+std::vector<StatusPart> ReadStatusParts(HWND statusBar);
+// A toolbar's buttons and separators, left to right.
+std::vector<ToolButton> ReadToolbar(HWND toolBar);
+// The text the toolbar's tool tip shows for a button (empty without tool
+// tips): the tip control asks the toolbar, and so the toolbar's parent, for
+// it as when the mouse rests on the button.
+std::string ReadToolTip(HWND toolBar, int command);
 
 // Item rectangles in client coordinates of the control.
 RECT TreeItemRect(HWND tree, HTREEITEM item);

@@ -29,6 +29,8 @@ const std::map<std::string, std::pair<size_t, size_t>>& Arities() {
         {"save-as", {1, 1}},        {"open", {1, 1}},
         {"file", {1, 1}},           {"screenshot", {1, 2}},
         {"wait-main", {0, 0}},      {"text", {1, 1}},
+        {"columns", {0, 0}},        {"geometry", {0, 0}},
+        {"toolbar", {0, 0}},
     };
     return arities;
 }

@@ -86,6 +86,20 @@ POINT ItemPoint(HWND control, const RECT& item) {
     return p;
 }
 
+// "left,top widthxheight"
+std::string RectText(const RECT& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
+           std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+}
+
+// A child window's rectangle in its parent's client coordinates.
+RECT ChildRect(HWND child) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
 // A mouse click as the control's own message queue receives it.
 void PostClick(HWND control, POINT p) {
     PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, Point(p.x, p.y));
@@ -257,6 +271,12 @@ void Session::Execute(const Statement& s) {
         Row(a[0], n == "open-row");
     } else if (n == "status") {
         Status();
+    } else if (n == "columns") {
+        Columns();
+    } else if (n == "geometry") {
+        Geometry();
+    } else if (n == "toolbar") {
+        Toolbar();
     } else if (n == "title") {
         Say("title: " + Quote(WindowText(MainWindow())));
     } else if (n == "window") {
@@ -636,10 +656,6 @@ void Session::SelectTreeItem(const std::string& label, long adapter) {
 void Session::List() {
     ListContents list = ReadList(MainChild(WC_LISTVIEWA));
     Say("list view: " + list.view);
-    std::vector<std::string> columns;
-    for (const auto& c : list.columns)
-        columns.push_back(Quote(c));
-    Say("list columns: " + Join(columns, " | "));
     for (const ListRow& row : list.rows) {
         std::vector<std::string> cells;
         for (const auto& c : row.cells)
@@ -688,9 +704,57 @@ void Session::Row(const std::string& label, bool open) {
 }
 
 void Session::Status() {
-    std::vector<std::string> parts = ReadStatusParts(MainChild(STATUSCLASSNAMEA));
+    std::vector<StatusPart> parts = ReadStatusParts(MainChild(STATUSCLASSNAMEA));
     for (size_t i = 0; i < parts.size(); ++i)
-        Say("status " + std::to_string(i) + ": " + Quote(parts[i]));
+        Say("status " + std::to_string(i) + ": " + Quote(parts[i].text));
+}
+
+void Session::Columns() {
+    std::vector<std::string> columns;
+    for (const ListColumn& c : ReadListColumns(MainChild(WC_LISTVIEWA)))
+        columns.push_back(Quote(c.heading) + " " + std::to_string(c.width));
+    Say("list columns: " + Join(columns, " | "));
+}
+
+void Session::Geometry() {
+    HWND main = MainWindow();
+    RECT window, client;
+    GetWindowRect(main, &window);
+    GetClientRect(main, &client);
+    Say("main window: " + RectText(window) + " client " + std::to_string(client.right) + "x" +
+        std::to_string(client.bottom));
+    Say("tree pane: " + RectText(ChildRect(MainChild(WC_TREEVIEWA))));
+    Say("list pane: " + RectText(ChildRect(MainChild(WC_LISTVIEWA))));
+    std::vector<std::string> edges;
+    for (const StatusPart& p : ReadStatusParts(MainChild(STATUSCLASSNAMEA)))
+        edges.push_back(std::to_string(p.right));
+    Say("status part edges: " + Join(edges, " "));
+}
+
+void Session::Toolbar() {
+    static const std::pair<BYTE, const char*> states[] = {{TBSTATE_INDETERMINATE, "indeterminate"},
+                                                          {TBSTATE_CHECKED, "checked"},
+                                                          {TBSTATE_PRESSED, "pressed"},
+                                                          {TBSTATE_HIDDEN, "hidden"}};
+    HWND bar = MainChild(TOOLBARCLASSNAMEA);
+    std::vector<ToolButton> buttons = ReadToolbar(bar);
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        const ToolButton& b = buttons[i];
+        std::string line = "toolbar " + std::to_string(i) + ": ";
+        if (b.style & TBSTYLE_SEP) {
+            Say(line + "separator");
+            continue;
+        }
+        line += "command " + std::to_string(b.command) + " image " + std::to_string(b.image);
+        line += (b.state & TBSTATE_ENABLED) ? " enabled" : " disabled";
+        for (const auto& [bit, word] : states)
+            if (b.state & bit)
+                line += std::string(" ") + word;
+        std::string tip = ReadToolTip(bar, b.command);
+        if (!tip.empty())
+            line += " tip " + Quote(tip);
+        Say(line);
+    }
 }
 
 void Session::WindowState() {

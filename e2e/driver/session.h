@@ -84,6 +84,9 @@ class Session {
     void List();
     void Row(const std::string& label, bool open);
     void Status();
+    void Columns();
+    void Geometry();
+    void Toolbar();
     void WindowState();
     void Focus();
     void Menu(int id);
