@@ -39,6 +39,8 @@ class TestDialogs : public ::testing::Test {
     static inline std::vector<DWORD> pauses;
     static inline std::vector<HelpCall> helpCalls;
     static inline DWORD clockNow, clockStep;
+    // The program's own times, before the tests replace them.
+    static inline const PerformanceTimingRecord programTiming = PerformanceTiming;
 
   protected:
     void SetUp() override {

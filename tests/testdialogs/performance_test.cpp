@@ -2,7 +2,9 @@
 // six figures from a clock the test drives, every failure on the way, the
 // wait for a medium; and the devices both test dialogs refuse.
 #include <array>
+#include <ctime>
 #include <functional>
+#include <tuple>
 
 #include "dialogtest.h"
 #include "support/msgrecorder.h"
@@ -132,7 +134,6 @@ TEST_F(TestDialogs, PerformanceFailuresTellTheirMessage) {
     const char kNotReady[] = "SCSI Test Unit Ready Command Failed";
     const char kNoSize[] = "Could not determine media size.\nPerformance Testing cannot continue.";
     const Failure cases[] = {
-        {2, false, kNotReady, false}, // hardware error
         {3, false, kNotReady, false}, // no medium, but the sense cannot be read
         {14, false, kNoSize, false},  // block length 0
         {15, false, kNoSize, false},  // last block 0
@@ -290,7 +291,12 @@ TEST_F(TestDialogs, DevicesWithoutTestsAreRefused) {
     }
 }
 
-TEST_F(TestDialogs, RandomBelowScalesTheGeneratorsNumber) {
+TEST_F(TestDialogs, ProgramTimesAndRandomAddresses) {
+    const PerformanceTimingRecord& t = programTiming;
+    EXPECT_EQ(std::make_tuple(t.MeasureSeconds, t.MediumWaitMs, t.ReadyRetryMs, t.ReadyLimitMs),
+              std::make_tuple(5ul, 5000ul, 1000ul, 60000ul));
+    EXPECT_LE(t.SecondsClock() - static_cast<DWORD>(time(nullptr)) + 1, 2ul);
+
     RandomBelow(1); // seeds once
     for (DWORD n : {0u, 1u, 1000u, 32768u}) {
         srand(n + 7);
