@@ -39,7 +39,16 @@ ScsiBus::~ScsiBus() = default;
 
 ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
     std::lock_guard<std::mutex> lock(mutex_);
+    JournalEntry entry;
+    entry.host = request.host;
+    entry.target = request.target;
+    entry.lun = request.lun;
+    entry.cdbLength = std::min<uint8_t>(request.cdbLength, sizeof entry.cdb);
+    std::copy(request.cdb, request.cdb + entry.cdbLength, entry.cdb);
+    entry.direction = request.direction;
+    entry.dataLength = request.dataLength;
     ScsiOutcome o;
+    o.sequence = journal_.Add(entry);
     if (request.adapter >= machine_.adapters.size()) {
         o.srbStatus = kSsInvalidHa;
         return o;
@@ -52,7 +61,9 @@ ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
             continue;
         targetAnswers = true;
         if (d.lun == request.lun) {
+            uint32_t sequence = o.sequence;
             o = model->Execute(request);
+            o.sequence = sequence;
             if (!o.neverCompletes)
                 o.durationUs = DurationUs(d, o.transferred);
             return o;
@@ -69,6 +80,30 @@ ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
         o.haStatus = kHaSelectionTimeout;
     }
     return o;
+}
+
+std::vector<JournalEntry> ScsiBus::JournalEntries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return journal_.Entries();
+}
+
+void ScsiBus::ClearJournal() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    journal_.Clear();
+}
+
+void ScsiBus::RecordAdapterQuery(const HostTag& host, uint32_t code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    JournalEntry entry;
+    entry.kind = JournalKind::AdapterQuery;
+    entry.host = host;
+    entry.queryCode = code;
+    journal_.Add(entry);
+}
+
+void ScsiBus::NoteAbort(uint32_t sequence, uint32_t waitedMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    journal_.NoteAbort(sequence, waitedMs);
 }
 
 } // namespace qvx::emu

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "machine/machine.h"
+#include "scsibus/journal.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,8 +13,6 @@
 #include <vector>
 
 namespace qvx::emu {
-
-enum class DataDirection { None, In, Out };
 
 struct ScsiRequest {
     uint8_t adapter = 0; // index among the bus's adapters (into machine().adapters)
@@ -24,6 +23,7 @@ struct ScsiRequest {
     DataDirection direction = DataDirection::None;
     uint8_t* data = nullptr;
     uint32_t dataLength = 0;
+    HostTag host; // kept in the journal only
 };
 
 // Outcome of one request, in ASPI terms (the NT side maps them).
@@ -40,6 +40,7 @@ struct ScsiOutcome {
     uint32_t durationUs = 0;  // modelled time the command takes
     bool neverCompletes = false;
     bool abortAccepted = true; // for a request that never completes
+    uint32_t sequence = 0;     // the request's journal entry
 };
 
 class DeviceModel; // one per configured target
@@ -59,14 +60,27 @@ class ScsiBus {
         return aspiAdapters_;
     }
 
-    // Runs one command against the device model; thread-safe.
+    // Runs one command against the device model and journals it; thread-safe.
     ScsiOutcome Execute(const ScsiRequest& request);
+
+    // The journal (thread-safe): every command received, oldest first.
+    std::vector<JournalEntry> JournalEntries() const;
+    void ClearJournal();
+    // Journals a request the transport answered itself, such as an adapter query.
+    void RecordAdapterQuery(const HostTag& host, uint32_t code);
+    // Notes that the host gave up on a command `waitedMs` after sending it.
+    void NoteAbort(uint32_t sequence, uint32_t waitedMs);
+    // Receives each new journal line; set before the bus is shared.
+    void SetJournalSink(std::function<void(const std::string&)> sink) {
+        journal_.SetSink(std::move(sink));
+    }
 
   private:
     Machine machine_;
     std::vector<size_t> aspiAdapters_;
     std::vector<std::vector<std::unique_ptr<DeviceModel>>> devices_; // [adapter][k]
-    std::mutex mutex_;
+    Journal journal_;
+    mutable std::mutex mutex_;
 };
 
 } // namespace qvx::emu

@@ -6,9 +6,14 @@
 // SendASPI32Command; the others are handed back pending and completed by a
 // worker thread once their time has passed; requests to a hung command stay
 // pending until they are aborted.
+//
+// The bus journals every request; when QVX_JOURNAL names a file, the journal
+// lines are appended to it as well. Test-only exports (qvxemu.h) replace the
+// machine, read and clear the journal and hold the worker thread.
 #include "wnaspi32.h"
 
 #include "hostpath.h"
+#include "qvxemu.h"
 #include "scsibus/scsibus.h"
 
 #include <algorithm>
@@ -21,6 +26,8 @@ namespace {
 
 using qvx::emu::AspiState;
 using qvx::emu::DataDirection;
+using qvx::emu::HostTag;
+using qvx::emu::JournalEntry;
 using qvx::emu::Machine;
 using qvx::emu::ScsiBus;
 using qvx::emu::ScsiOutcome;
@@ -38,6 +45,43 @@ constexpr LONGLONG kWakeMarginMs = 2;
 // SRB_Status sees every other field of the completed block.
 void PublishStatus(BYTE* status, BYTE value) {
     __atomic_store_n(status, value, __ATOMIC_RELEASE);
+}
+
+// QVX_JOURNAL as a path Windows opens; empty when not set.
+std::string JournalPath() {
+    char path[MAX_PATH * 2] = "";
+    DWORD n = GetEnvironmentVariableA("QVX_JOURNAL", path, sizeof path);
+    return n == 0 || n >= sizeof path ? std::string() : qvx::emu::ToWindowsPath(path);
+}
+
+// Appends each journal line to the file, opened once per machine.
+void AttachJournalFile(ScsiBus& bus) {
+    std::string path = JournalPath();
+    if (path.empty())
+        return;
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    std::shared_ptr<void> owner(file, CloseHandle);
+    bus.SetJournalSink([owner](const std::string& line) {
+        std::string text = line + "\n";
+        DWORD written = 0;
+        WriteFile(owner.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    });
+}
+
+// A bus for the machine file; null (with the reason in the debug output)
+// when the file cannot be read.
+std::unique_ptr<ScsiBus> OpenBus(const std::string& path) {
+    try {
+        auto bus = std::make_unique<ScsiBus>(qvx::emu::LoadMachine(qvx::emu::ToWindowsPath(path)));
+        AttachJournalFile(*bus);
+        return bus;
+    } catch (const std::exception& e) {
+        OutputDebugStringA(e.what());
+        return nullptr;
+    }
 }
 
 class Lock {
@@ -79,7 +123,8 @@ struct PendingRequest {
     ScsiOutcome outcome;
     std::vector<uint8_t> dataIn; // data held until completion
     bool hung;
-    LONGLONG due; // performance-counter ticks
+    LONGLONG due;   // performance-counter ticks
+    DWORD sentTick; // GetTickCount() at arrival, the program's own clock
 };
 
 class AspiManager {
@@ -98,6 +143,11 @@ class AspiManager {
     // Loads the machine the library was installed with, once.
     void EnsureMachine();
     bool Replace(std::unique_ptr<ScsiBus> bus);
+
+    // The journal of the current machine (none without one).
+    std::vector<JournalEntry> Journal();
+    void ClearJournal();
+    void HoldWorker(bool hold);
 
     DWORD SupportInfo();
     DWORD Send(void* block);
@@ -139,6 +189,7 @@ class AspiManager {
     HANDLE parked_ = nullptr;  // the worker has left its loop
     HANDLE release_ = nullptr; // lets a parked worker return and exit
     bool stopping_ = false;
+    bool held_ = false; // a test holds the worker: nothing completes
 };
 
 CRITICAL_SECTION g_lock;
@@ -165,13 +216,7 @@ void AspiManager::EnsureMachine() {
         else
             strcat(path, "\\qvxmachine.ini");
     }
-    std::unique_ptr<ScsiBus> bus;
-    try {
-        if (path[0])
-            bus = std::make_unique<ScsiBus>(qvx::emu::LoadMachine(qvx::emu::ToWindowsPath(path)));
-    } catch (const std::exception& e) {
-        OutputDebugStringA(e.what());
-    }
+    std::unique_ptr<ScsiBus> bus = path[0] ? OpenBus(path) : nullptr;
     Lock lock(*lock_);
     if (!loaded_) {
         bus_ = std::move(bus);
@@ -188,6 +233,24 @@ bool AspiManager::Replace(std::unique_ptr<ScsiBus> bus) {
     loaded_ = true;
     stopping_ = false;
     return true;
+}
+
+std::vector<JournalEntry> AspiManager::Journal() {
+    Lock lock(*lock_);
+    return bus_ ? bus_->JournalEntries() : std::vector<JournalEntry>();
+}
+
+void AspiManager::ClearJournal() {
+    Lock lock(*lock_);
+    if (bus_)
+        bus_->ClearJournal();
+}
+
+void AspiManager::HoldWorker(bool hold) {
+    Lock lock(*lock_);
+    held_ = hold;
+    if (wake_)
+        SetEvent(wake_);
 }
 
 BYTE AspiManager::ReadyStatus() const {
@@ -262,6 +325,8 @@ DWORD AspiManager::Send(void* block) {
 
 DWORD AspiManager::HostAdapterInquiry(SRB_HAInquiry* srb) {
     Lock lock(*lock_);
+    if (bus_)
+        bus_->RecordAdapterQuery(HostTag{srb->SRB_HaId, srb->SRB_Flags}, SC_HA_INQUIRY);
     BYTE ready = ReadyStatus();
     if (ready != SS_COMP && ready != kNoAdapters) {
         srb->SRB_Status = ready;
@@ -339,6 +404,7 @@ BYTE AspiManager::EndAborted(SRB_ExecSCSICmd* srb, std::vector<Notice>& notices)
 }
 
 DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
+    const DWORD sentTick = GetTickCount();
     std::vector<Notice> notices;
     BYTE status = SS_PENDING;
     {
@@ -374,6 +440,7 @@ DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
         request.lun = srb->SRB_Lun;
         memcpy(request.cdb, srb->CDBByte, srb->SRB_CDBLen);
         request.cdbLength = srb->SRB_CDBLen;
+        request.host = HostTag{srb->SRB_HaId, srb->SRB_Flags};
         std::vector<uint8_t> dataIn;
         if (hasData && dirs == SRB_DIR_IN) {
             dataIn.assign(srb->SRB_BufLen, 0);
@@ -393,7 +460,8 @@ DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
             status = Complete(srb, outcome, dataIn, notices);
         } else {
             PendingRequest p{srb,     srb->SRB_HaId,     srb->SRB_Target,        srb->SRB_Lun,
-                             outcome, std::move(dataIn), outcome.neverCompletes, 0};
+                             outcome, std::move(dataIn), outcome.neverCompletes, 0,
+                             sentTick};
             if (!p.hung)
                 p.due =
                     Now() + static_cast<LONGLONG>(outcome.durationUs) * ticksPerSecond_ / 1000000;
@@ -427,6 +495,7 @@ DWORD AspiManager::Abort(SRB_Abort* srb) {
                     return p.srb == srb->SRB_ToAbort && p.haId == srb->SRB_HaId;
                 });
             if (it != pending_.end()) {
+                bus_->NoteAbort(it->outcome.sequence, GetTickCount() - it->sentTick);
                 if (it->hung && !it->outcome.abortAccepted) {
                     status = SS_ABORT_FAIL;
                 } else {
@@ -510,7 +579,7 @@ void AspiManager::WorkerLoop() {
             if (stopping_)
                 return;
             LONGLONG now = Now();
-            for (auto it = pending_.begin(); it != pending_.end();) {
+            for (auto it = pending_.begin(); !held_ && it != pending_.end();) {
                 if (!it->hung && it->due <= now) {
                     Complete(it->srb, it->outcome, it->dataIn, notices);
                     it = pending_.erase(it);
@@ -602,12 +671,30 @@ extern "C" DWORD __cdecl SendASPI32Command(LPSRB srb) {
 extern "C" BOOL __cdecl QvxEmuLoadMachine(const char* path) {
     if (!path)
         return FALSE;
-    std::unique_ptr<ScsiBus> bus;
-    try {
-        bus = std::make_unique<ScsiBus>(qvx::emu::LoadMachine(qvx::emu::ToWindowsPath(path)));
-    } catch (const std::exception& e) {
-        OutputDebugStringA(e.what());
-        return FALSE;
+    std::unique_ptr<ScsiBus> bus = OpenBus(path);
+    return bus && g_manager->Replace(std::move(bus)) ? TRUE : FALSE;
+}
+
+// Test hook: copies the oldest `capacity` journal entries; returns how many
+// there are.
+extern "C" DWORD __cdecl QvxEmuReadJournal(QvxJournalRecord* records, DWORD capacity) {
+    g_manager->EnsureMachine();
+    std::vector<JournalEntry> entries = g_manager->Journal();
+    for (DWORD i = 0; records && i < capacity && i < entries.size(); ++i) {
+        std::string line = qvx::emu::JournalLine(entries[i]);
+        memset(records[i].Line, 0, sizeof records[i].Line);
+        memcpy(records[i].Line, line.data(), std::min(line.size(), sizeof records[i].Line - 1));
+        records[i].WaitedMs = entries[i].waitedMs.value_or(QVX_NOT_ABORTED);
     }
-    return g_manager->Replace(std::move(bus)) ? TRUE : FALSE;
+    return static_cast<DWORD>(entries.size());
+}
+
+extern "C" void __cdecl QvxEmuClearJournal(void) {
+    g_manager->EnsureMachine();
+    g_manager->ClearJournal();
+}
+
+// Test hook: while held, the worker completes nothing.
+extern "C" void __cdecl QvxEmuHoldWorker(BOOL hold) {
+    g_manager->HoldWorker(hold != FALSE);
 }

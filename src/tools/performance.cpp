@@ -220,13 +220,17 @@ static int MeasureReads(BYTE* buffer, DWORD size, int random, DWORD stride, DWOR
     return 1;
 }
 
-// The rate in tenths of KB/s (1 KB = 1024 bytes), shown as "%4ld.%1ld KB/s".
+// The rate in tenths of KB/s (1 KB = 1024 bytes), shown as "%4ld.%1ld KB/s"
+// (printed from 32 bits, which any rate a device reaches fits).
 static void ShowRate(HWND dialog, int field, DWORD total) {
     char text[RESULT_TEXT_SIZE];
     ULONGLONG rate =
         (((ULONGLONG)BlockLength * 10 / 16) * total / PerformanceTiming.MeasureSeconds) >> 6;
 
-    snprintf(text, sizeof text, "%4llu.%1llu KB/s", rate / 10, rate % 10);
+    if (rate > 0xFFFFFFFFu)
+        rate = 0xFFFFFFFFu;
+    snprintf(text, sizeof text, "%4lu.%1lu KB/s", (unsigned long)(rate / 10),
+             (unsigned long)(rate % 10));
     SetDlgItemTextA(dialog, field, text);
 }
 
@@ -272,6 +276,7 @@ static void PrepareDevice(HWND dialog) {
     BYTE target = PerformanceDevice->TargetId;
     BYTE data[CAPACITY_DATA_SIZE];
     char line[CAPACITY_LINE_SIZE];
+    ULONGLONG megabytes;
 
     if (!TestUnitReadyWithRetry(dialog, adapter, target)) {
         // A user who closed the dialog while it waited needs no message.
@@ -292,10 +297,13 @@ static void PrepareDevice(HWND dialog) {
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         return;
     }
+    megabytes = CapacityMegabytes(LastBlock, BlockLength);
+    if (megabytes > 0xFFFFFFFFu)
+        megabytes = 0xFFFFFFFFu;
     snprintf(line, sizeof line,
-             "Device's sector size is %lu Bytes.  Total capacity for this device is %llu "
+             "Device's sector size is %lu Bytes.  Total capacity for this device is %lu "
              "Megabytes.\n",
-             (unsigned long)BlockLength, CapacityMegabytes(LastBlock, BlockLength));
+             (unsigned long)BlockLength, (unsigned long)megabytes);
     SetDlgItemTextA(dialog, IDC_PERF_STATUS_LINE1, line);
 }
 

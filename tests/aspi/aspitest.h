@@ -2,13 +2,14 @@
 // choosing machines, and building request blocks.
 #pragma once
 
+#include "qvxemu.h"
 #include "wnaspi32.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <initializer_list>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <type_traits>
 
@@ -35,21 +36,19 @@ class Library {
   public:
     GetASPI32SupportInfoFn info = Proc<GetASPI32SupportInfoFn>("GetASPI32SupportInfo");
     SendASPI32CommandFn send = Proc<SendASPI32CommandFn>("SendASPI32Command");
-    BOOL(__cdecl* load)(const char*) = Proc<BOOL(__cdecl*)(const char*)>("QvxEmuLoadMachine");
+    QvxEmuLoadMachineFn load = Proc<QvxEmuLoadMachineFn>("QvxEmuLoadMachine");
+    QvxEmuHoldWorkerFn hold = Proc<QvxEmuHoldWorkerFn>("QvxEmuHoldWorker");
 
     bool ok() const {
-        return module_ && info && send && load;
-    }
-    void Free() {
-        module_.reset();
+        return module_ && info && send && load && hold;
     }
     bool Use(const char* machine) {
         return load(Machine(machine).c_str()) != FALSE;
     }
 };
 
-// An execute block filled as the program fills it.
-inline SRB_ExecSCSICmd Exec(BYTE ha, BYTE target, std::initializer_list<BYTE> cdb, BYTE flags = 0,
+// An execute block filled as the program fills it; the CDB in hex.
+inline SRB_ExecSCSICmd Exec(BYTE ha, BYTE target, const char* cdb, BYTE flags = 0,
                             void* buffer = nullptr, DWORD length = 0) {
     SRB_ExecSCSICmd srb = {};
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
@@ -59,8 +58,9 @@ inline SRB_ExecSCSICmd Exec(BYTE ha, BYTE target, std::initializer_list<BYTE> cd
     srb.SRB_BufLen = length;
     srb.SRB_BufPointer = static_cast<BYTE*>(buffer);
     srb.SRB_SenseLen = SENSE_LEN;
-    srb.SRB_CDBLen = static_cast<BYTE>(cdb.size());
-    std::copy(cdb.begin(), cdb.end(), srb.CDBByte);
+    std::istringstream in(cdb);
+    for (unsigned byte; srb.SRB_CDBLen < sizeof srb.CDBByte && in >> std::hex >> byte;)
+        srb.CDBByte[srb.SRB_CDBLen++] = static_cast<BYTE>(byte);
     return srb;
 }
 
@@ -68,14 +68,18 @@ inline BYTE Status(const SRB_ExecSCSICmd& srb) {
     return *static_cast<volatile const BYTE*>(&srb.SRB_Status);
 }
 
-// Sends a block and waits (polling, as the program does) for its end; 0
-// when it has not ended within the limit.
-inline BYTE SendAndWait(SendASPI32CommandFn send, SRB_ExecSCSICmd& srb, DWORD limitMs = 5000) {
-    send(&srb);
+// Waits (polling, as the program does) for a sent block's end; 0 when it
+// has not ended within the limit.
+inline BYTE WaitFor(const SRB_ExecSCSICmd& srb, DWORD limitMs = 5000) {
     DWORD start = GetTickCount();
     while (Status(srb) == SS_PENDING && GetTickCount() - start < limitMs)
         Sleep(1);
     return Status(srb);
+}
+
+inline BYTE SendAndWait(SendASPI32CommandFn send, SRB_ExecSCSICmd& srb) {
+    send(&srb);
+    return WaitFor(srb);
 }
 
 } // namespace aspitest
