@@ -43,6 +43,14 @@ class TestDialogs : public ::testing::Test {
     static inline const PerformanceTimingRecord programTiming = PerformanceTiming;
 
   protected:
+    static BOOL WINAPI RecordHelp(HWND w, LPCSTR file, UINT command, ULONG_PTR data) {
+        HelpCall call{w, file, command, {}};
+        for (auto* id = reinterpret_cast<const DWORD*>(data); id[0] || id[1]; id += 2)
+            call.ids.insert(call.ids.end(), {id[0], id[1]});
+        helpCalls.push_back(call);
+        return TRUE;
+    }
+
     void SetUp() override {
         using LoadMachineFn = BOOL(__cdecl*)(const char*);
         static LoadMachineFn loadMachine = [] {
@@ -62,13 +70,7 @@ class TestDialogs : public ::testing::Test {
         pauses.clear();
         helpCalls.clear();
         DiagnosticPause = [](DWORD ms) { pauses.push_back(ms); };
-        HelpViewer = [](HWND w, LPCSTR file, UINT command, ULONG_PTR data) -> BOOL {
-            HelpCall call{w, file, command, {}};
-            for (auto* id = reinterpret_cast<const DWORD*>(data); id[0] || id[1]; id += 2)
-                call.ids.insert(call.ids.end(), {id[0], id[1]});
-            helpCalls.push_back(call);
-            return TRUE;
-        };
+        HelpViewer = RecordHelp;
         clockNow = 0;
         clockStep = 1;
         PerformanceTiming = {5, 10, 10, 60000, [] { return clockNow += clockStep; }};

@@ -24,18 +24,24 @@ std::string Capacity(int blockSize, int megabytes) {
 
 // Runs `act` once control `id` of `dialog` shows `text`: checked from a
 // thread timer, so from inside whatever loop the dialog is in.
+struct Watch {
+    HWND dialog;
+    int control;
+    std::string wanted;
+    std::function<void()> action;
+};
+Watch watch;
+
+void CALLBACK CheckWatch(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (Text(watch.dialog, watch.control).find(watch.wanted) != 0)
+        return;
+    KillTimer(nullptr, timer);
+    watch.action();
+}
+
 void WhenShown(HWND dialog, int id, std::string text, std::function<void()> act) {
-    static HWND watched;
-    static int control;
-    static std::string wanted;
-    static std::function<void()> action;
-    watched = dialog, control = id, wanted = std::move(text), action = std::move(act);
-    SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR timer, DWORD) {
-        if (Text(watched, control).find(wanted) != 0)
-            return;
-        KillTimer(nullptr, timer);
-        action();
-    });
+    watch = {dialog, id, std::move(text), std::move(act)};
+    SetTimer(nullptr, 0, 10, CheckWatch);
 }
 
 struct Measure {
