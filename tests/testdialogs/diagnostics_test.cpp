@@ -1,8 +1,9 @@
 // The diagnostic tests dialog on emulated devices: every outcome of a run,
 // its labels, colours and messages, the devices it refuses, and its help.
-#include <array>
+#include <map>
 
 #include "dialogtest.h"
+#include "support/emuaspi.h"
 #include "support/msgrecorder.h"
 #include "support/uiscript.h"
 
@@ -46,25 +47,44 @@ void ExpectColours(HWND dialog) {
         EXPECT_EQ(Colours(dialog, id), std::make_pair(kWhite, kBlack)) << id;
 }
 
-// The scenarios show each run's messages and texts; here, what a user sees
-// but the scenarios cannot read: the labels' colours during and after a run,
-// the check marks, and the pauses after passed tests.
+// The journal lines of the commands a run sends to `target`, one letter
+// each: TEST UNIT READY, the buffer Descriptor, Write and Read buffer.
+std::string Commands(int target, const std::string& letters) {
+    static const std::map<char, std::string> commands = {
+        {'T', "00 00 00 00 00 00 none 0 flags 00"},
+        {'D', "3C 03 00 00 00 00 00 00 08 00 in 8 flags 08"},
+        {'W', "3B 02 00 00 00 00 00 02 00 00 out 512 flags 10"},
+        {'R', "3C 02 00 00 00 00 00 02 00 00 in 512 flags 08"}};
+    std::string lines;
+    for (char c : letters)
+        lines += "0:" + std::to_string(target) + ":0 " + commands.at(c) + "\n";
+    return lines;
+}
+
+// The scenarios show each run's messages and texts; here, the commands sent,
+// and what a user sees but the scenarios cannot read: the labels' colours
+// during and after a run, the check marks, the pauses after passed tests.
 struct DiagRun {
     BYTE target;
+    int warning;     // the answer to the warning
     int tur;         // the answer to a failed TEST UNIT READY, else 0
     bool writeFails; // WRITE BUFFER fails (its message is answered)
     Strings labels;  // 1026, 1028, 1029 at the end
+    const char* commands;
     std::vector<DWORD> pauses;
     LONG platform = PLATFORM_NT;
 };
 
-TEST_F(TestDialogs, DiagnosticRunsColourTheirLabelsAndPauseAfterPassedTests) {
+TEST_F(TestDialogs, DiagnosticRunsSendTheirCommandsColourTheirLabelsAndPause) {
+    const Strings passed = {"PASSED!", "PASSED!", "PASSED!"};
     const DiagRun runs[] = {
-        {0, 0, false, {"PASSED!", "PASSED!", "PASSED!"}, {1000, 1000, 1000}},
-        {2, IDOK, false, {"FAILED!", "Not Tested", "Not Tested"}, {}},
-        {6, 0, true, {"PASSED!", "FAILED!", "Not Tested"}, {1000}},
+        {0, IDYES, 0, false, passed, "TDWR", {1000, 1000, 1000}},
+        {2, IDYES, IDOK, false, {"FAILED!", "Not Tested", "Not Tested"}, "TD", {}},
+        // A unit attention is asked again once.
+        {6, IDYES, 0, true, {"PASSED!", "FAILED!", "Not Tested"}, "TTDW", {1000}},
         // Windows 95 pauses only after TEST UNIT READY.
-        {0, 0, false, {"PASSED!", "PASSED!", "PASSED!"}, {1000}, PLATFORM_WIN95},
+        {0, IDYES, 0, false, passed, "TDWR", {1000}, PLATFORM_WIN95},
+        {0, IDNO, 0, false, {"Not Tested", "Not Tested", "Not Tested"}, "", {}},
     };
     for (const DiagRun& run : runs) {
         SCOPED_TRACE(int(run.target));
@@ -80,10 +100,11 @@ TEST_F(TestDialogs, DiagnosticRunsColourTheirLabelsAndPauseAfterPassedTests) {
                     labels.push_back(Text(dialog, id));
                 for (int id : {1022, 1024, 1025})
                     checks.push_back(IsDlgButtonChecked(dialog, id));
-                ExpectColours(dialog);
+                if (run.warning == IDYES) // "No" has closed the dialog
+                    ExpectColours(dialog);
             })
             .press(IDOK);
-        ui.expect(MsgBox().caption("Diagnostic Tests:")).press(IDYES);
+        ui.expect(MsgBox().caption("Diagnostic Tests:")).press(run.warning);
         auto during = [](HWND box, const WindowRecord&) {
             ExpectColours(GetWindow(box, GW_OWNER));
         };
@@ -95,8 +116,10 @@ TEST_F(TestDialogs, DiagnosticRunsColourTheirLabelsAndPauseAfterPassedTests) {
             ui.expect(MsgBox().caption("SCSI Write Buffer Command Failed"))
                 .then(during)
                 .press(IDOK);
+        ClearJournal();
         EXPECT_EQ(OpenDiagnosticTestsDialog(owner_.hwnd(), Slot(run.target)), 1);
         ui.verify();
+        EXPECT_EQ(JournalText(), Commands(run.target, run.commands));
         EXPECT_EQ(labels, run.labels);
         for (int i = 0; i < 3; i++)
             EXPECT_EQ(checks[i] == BST_CHECKED, run.labels[i] == "PASSED!") << i;

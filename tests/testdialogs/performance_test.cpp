@@ -1,12 +1,15 @@
 // The performance tests dialog on emulated devices: the capacity line, the
 // six figures from a clock the test drives, every failure on the way, the
 // wait for a medium; and the devices both test dialogs refuse.
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <tuple>
 
 #include "dialogtest.h"
+#include "support/emuaspi.h"
 #include "support/msgrecorder.h"
 #include "support/uiscript.h"
 
@@ -47,9 +50,48 @@ void WhenShown(HWND dialog, int id, std::string text, std::function<void()> act)
 struct Measure {
     BYTE target;
     DWORD seconds, clockStep;
-    std::string capacity;
+    DWORD blockSize, lastBlock, megabytes;
+    DWORD reads;                // each figure's READ(10) commands
+    std::array<DWORD, 3> sizes; // in blocks
     Six shown;
 };
+
+// A READ(10) journal line, and the address of one.
+std::string Read10(int target, DWORD lba, DWORD blocks, DWORD bytes) {
+    char line[128];
+    snprintf(line, sizeof line,
+             "0:%d:0 28 00 %02lX %02lX %02lX %02lX 00 %02lX %02lX 00 in %lu flags 48", target,
+             lba >> 24, (lba >> 16) & 0xFF, (lba >> 8) & 0xFF, lba & 0xFF, blocks >> 8,
+             blocks & 0xFF, bytes);
+    return line;
+}
+DWORD AddressOf(const std::string& line) {
+    unsigned b[4] = {};
+    sscanf(line.c_str(), "%*s 28 00 %x %x %x %x", &b[0], &b[1], &b[2], &b[3]);
+    return b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3];
+}
+
+// The commands of an opening and a run: TEST UNIT READY, READ CAPACITY,
+// SEEK to 0, then each figure's reads, at consecutive addresses or at
+// multiples of the stride that leave room for the transfer.
+void ExpectCommands(const Measure& m) {
+    std::vector<JournalRecord> journal = ReadJournal();
+    std::string at = "0:" + std::to_string(m.target) + ":0 ";
+    ASSERT_EQ(journal.size(), 3 + 6 * m.reads);
+    EXPECT_EQ(journal[0].line, at + "00 00 00 00 00 00 none 0 flags 00");
+    EXPECT_EQ(journal[1].line, at + "25 00 00 00 00 00 00 00 00 00 in 8 flags 08");
+    EXPECT_EQ(journal[2].line, at + "0B 00 00 00 00 00 none 0 flags 40");
+    DWORD stride = std::max<DWORD>((m.lastBlock - 65536 / m.blockSize) / 32767, 1);
+    for (DWORD figure = 0, n = 3; figure < 6; figure++) {
+        DWORD size = m.sizes[figure % 3];
+        for (DWORD k = 0; k < m.reads; k++, n++) {
+            const std::string& line = journal[n].line;
+            DWORD lba = figure < 3 || k == 0 ? k * size : AddressOf(line);
+            EXPECT_EQ(line, Read10(m.target, lba, size, size * m.blockSize)) << n;
+            EXPECT_TRUE(figure < 3 || (lba % stride == 0 && lba <= m.lastBlock - size)) << line;
+        }
+    }
+}
 
 TEST_F(TestDialogs, FiguresFollowTheBlocksReadInTheMeasuringTime) {
     // With a clock that moves a second at every reading, each figure counts
@@ -60,37 +102,61 @@ TEST_F(TestDialogs, FiguresFollowTheBlocksReadInTheMeasuringTime) {
         {9,
          5,
          1,
-         Capacity(512, 976),
+         512,
+         2000000,
+         976,
+         4,
+         {1, 32, 127},
          {"   0.4 KB/s", "  12.8 KB/s", "  50.8 KB/s", "   0.4 KB/s", "  12.8 KB/s",
           "  50.8 KB/s"}},
         {10,
          5,
          1,
-         Capacity(2048, 195),
+         2048,
+         99999,
+         195,
+         4,
+         {1, 8, 31},
          {"   1.6 KB/s", "  12.8 KB/s", "  49.6 KB/s", "   1.6 KB/s", "  12.8 KB/s",
           "  49.6 KB/s"}},
         {11,
          5,
          1,
-         Capacity(16384, 156),
+         16384,
+         9999,
+         156,
+         4,
+         {1, 1, 3},
          {"  12.8 KB/s", "  12.8 KB/s", "  38.4 KB/s", "  12.8 KB/s", "  12.8 KB/s",
           "  38.4 KB/s"}},
         {12,
          5,
          1,
-         Capacity(131072, 124),
+         131072,
+         999,
+         124,
+         4,
+         {1, 1, 1},
          {" 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s",
           " 102.4 KB/s"}},
         {0,
          5,
          3,
-         Capacity(512, 48),
+         512,
+         99999,
+         48,
+         0,
+         {1, 32, 127},
          {"   0.1 KB/s", "   3.2 KB/s", "  12.7 KB/s", "   0.1 KB/s", "   3.2 KB/s",
           "  12.7 KB/s"}},
         {13,
          2,
          1,
-         Capacity(512, 65536),
+         512,
+         134217729,
+         65536,
+         1,
+         {1, 32, 127},
          {"   0.2 KB/s", "   8.0 KB/s", "  31.7 KB/s", "   0.2 KB/s", "   8.0 KB/s",
           "  31.7 KB/s"}},
     };
@@ -115,11 +181,13 @@ TEST_F(TestDialogs, FiguresFollowTheBlocksReadInTheMeasuringTime) {
                 EXPECT_EQ(Text(dialog, IDOK), "OK");
             })
             .press(IDOK);
+        ClearJournal();
         EXPECT_EQ(OpenPerformanceTestsDialog(owner_.hwnd(), Slot(m.target)), 1);
         ui.verify();
-        EXPECT_EQ(capacity, m.capacity);
+        EXPECT_EQ(capacity, Capacity(m.blockSize, m.megabytes));
         EXPECT_EQ(shown, m.shown);
         EXPECT_EQ(status, "Performance testing completed.");
+        ExpectCommands(m);
     }
 }
 
