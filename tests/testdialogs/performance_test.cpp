@@ -98,68 +98,22 @@ TEST_F(TestDialogs, FiguresFollowTheBlocksReadInTheMeasuringTime) {
     // seconds - 1 transfers (the first reading waits for the next second);
     // with one that leaps past the end, none, and the figure is that of one
     // transfer.
+    // clang-format off
     const Measure cases[] = {
-        {9,
-         5,
-         1,
-         512,
-         2000000,
-         976,
-         4,
-         {1, 32, 127},
-         {"   0.4 KB/s", "  12.8 KB/s", "  50.8 KB/s", "   0.4 KB/s", "  12.8 KB/s",
-          "  50.8 KB/s"}},
-        {10,
-         5,
-         1,
-         2048,
-         99999,
-         195,
-         4,
-         {1, 8, 31},
-         {"   1.6 KB/s", "  12.8 KB/s", "  49.6 KB/s", "   1.6 KB/s", "  12.8 KB/s",
-          "  49.6 KB/s"}},
-        {11,
-         5,
-         1,
-         16384,
-         9999,
-         156,
-         4,
-         {1, 1, 3},
-         {"  12.8 KB/s", "  12.8 KB/s", "  38.4 KB/s", "  12.8 KB/s", "  12.8 KB/s",
-          "  38.4 KB/s"}},
-        {12,
-         5,
-         1,
-         131072,
-         999,
-         124,
-         4,
-         {1, 1, 1},
-         {" 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s",
-          " 102.4 KB/s"}},
-        {0,
-         5,
-         3,
-         512,
-         99999,
-         48,
-         0,
-         {1, 32, 127},
-         {"   0.1 KB/s", "   3.2 KB/s", "  12.7 KB/s", "   0.1 KB/s", "   3.2 KB/s",
-          "  12.7 KB/s"}},
-        {13,
-         2,
-         1,
-         512,
-         134217729,
-         65536,
-         1,
-         {1, 32, 127},
-         {"   0.2 KB/s", "   8.0 KB/s", "  31.7 KB/s", "   0.2 KB/s", "   8.0 KB/s",
-          "  31.7 KB/s"}},
+        {9, 5, 1, 512, 2000000, 976, 4, {1, 32, 127},
+         {"   0.4 KB/s", "  12.8 KB/s", "  50.8 KB/s", "   0.4 KB/s", "  12.8 KB/s", "  50.8 KB/s"}},
+        {10, 5, 1, 2048, 99999, 195, 4, {1, 8, 31},
+         {"   1.6 KB/s", "  12.8 KB/s", "  49.6 KB/s", "   1.6 KB/s", "  12.8 KB/s", "  49.6 KB/s"}},
+        {11, 5, 1, 16384, 9999, 156, 4, {1, 1, 3},
+         {"  12.8 KB/s", "  12.8 KB/s", "  38.4 KB/s", "  12.8 KB/s", "  12.8 KB/s", "  38.4 KB/s"}},
+        {12, 5, 1, 131072, 999, 124, 4, {1, 1, 1},
+         {" 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s", " 102.4 KB/s"}},
+        {0, 5, 3, 512, 99999, 48, 0, {1, 32, 127},
+         {"   0.1 KB/s", "   3.2 KB/s", "  12.7 KB/s", "   0.1 KB/s", "   3.2 KB/s", "  12.7 KB/s"}},
+        {13, 3, 1, 512, 134217729, 65536, 2, {1, 32, 127},
+         {"   0.3 KB/s", "  10.6 KB/s", "  42.3 KB/s", "   0.3 KB/s", "  10.6 KB/s", "  42.3 KB/s"}},
     };
+    // clang-format on
     for (const Measure& m : cases) {
         SCOPED_TRACE(int(m.target));
         PerformanceTiming.MeasureSeconds = m.seconds;
@@ -314,28 +268,25 @@ struct Refusal {
 };
 
 TEST_F(TestDialogs, DevicesWithoutTestsAreRefused) {
+    const char kController[] = "SCSI Controller testing is conducted during";
+    const char kNoDevice[] = "There is no SCSI device connected at this SCSI ID.";
+    const char kNoDiagnostics[] = "Diagnostic testing for this SCSI device type is not available";
+    const char kNoPerformance[] = "Performance testing of this SCSI device type is not available.";
+    const auto diagnostics = OpenDiagnosticTestsDialog, performance = OpenPerformanceTestsDialog;
+    // clang-format off
     const Refusal cases[] = {
-        {OpenDiagnosticTestsDialog, TextHostAdapter, "SCSI Controller testing is conducted during",
-         0, ""},
-        {OpenDiagnosticTestsDialog, TextNoDevice,
-         "There is no SCSI device connected at this SCSI ID.", 0, ""},
-        {OpenPerformanceTestsDialog, TextHostAdapter, "SCSI Controller testing is conducted during",
-         0, ""},
-        {OpenPerformanceTestsDialog, TextNoDevice,
-         "There is no SCSI device connected at this SCSI ID.", 0, ""},
-        {OpenDiagnosticTestsDialog, TextScanner, nullptr, 1036,
-         "Diagnostic testing for this SCSI device type is not available"},
-        {OpenDiagnosticTestsDialog, TextWorm, nullptr, 1036,
-         "Diagnostic testing for this SCSI device type is not available"},
-        {OpenDiagnosticTestsDialog, TextUnknown, nullptr, 1036,
-         "Diagnostic testing for this SCSI device type is not available"},
-        {OpenPerformanceTestsDialog, TextScanner, nullptr, 1054,
-         "Performance testing of this SCSI device type is not available."},
-        {OpenPerformanceTestsDialog, TextTape, nullptr, 1054,
-         "Performance testing of this SCSI device type is not available."},
-        {OpenPerformanceTestsDialog, TextWorm, nullptr, 1054,
-         "Performance testing of this SCSI device type is not available."},
+        {diagnostics, TextHostAdapter, kController, 0, ""},
+        {diagnostics, TextNoDevice, kNoDevice, 0, ""},
+        {performance, TextHostAdapter, kController, 0, ""},
+        {performance, TextNoDevice, kNoDevice, 0, ""},
+        {diagnostics, TextScanner, nullptr, 1036, kNoDiagnostics},
+        {diagnostics, TextWorm, nullptr, 1036, kNoDiagnostics},
+        {diagnostics, TextUnknown, nullptr, 1036, kNoDiagnostics},
+        {performance, TextScanner, nullptr, 1054, kNoPerformance},
+        {performance, TextTape, nullptr, 1054, kNoPerformance},
+        {performance, TextWorm, nullptr, 1054, kNoPerformance},
     };
+    // clang-format on
     for (const Refusal& r : cases) {
         SCOPED_TRACE(r.typeText);
         std::string text, button;
@@ -353,8 +304,10 @@ TEST_F(TestDialogs, DevicesWithoutTestsAreRefused) {
                     button = Text(d, IDOK);
                 })
                 .press(IDOK);
+        ClearJournal();
         EXPECT_EQ(r.open(owner_.hwnd(), Slot(0, r.typeText)), 1);
         ui.verify();
+        EXPECT_EQ(JournalText(), "") << "no command";
         ASSERT_EQ(ui.seen().size(), r.message != nullptr ? 2u : 1u);
         if (r.message != nullptr) {
             EXPECT_EQ(ui.seen()[0].icon, static_cast<UINT>(MB_ICONASTERISK));
