@@ -150,6 +150,13 @@ std::vector<HWND> TopWindows() {
     return found;
 }
 
+bool IsCheckButton(HWND control) {
+    LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
+    return ClassName(control) == "Button" &&
+           (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE ||
+            type == BS_AUTO3STATE || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON);
+}
+
 // Every descendant of a window (the pages of a property sheet included).
 std::vector<HWND> Descendants(HWND parent) {
     std::vector<HWND> found;
@@ -322,7 +329,9 @@ void Session::Execute(const Statement& s) {
         Settle();
         Say("main window shown");
     } else if (n == "text") {
-        Say("text " + a[0] + ": " + Quote(WindowText(DialogControl(ToInt(a[0])))));
+        Texts(a);
+    } else if (n == "checks") {
+        Checks();
     } else if (n == "screenshot") {
         Screenshot(a[0], a.size() > 1 ? a[1] : "window");
     } else {
@@ -888,10 +897,7 @@ void Session::Dump() {
             "control " + std::to_string(GetDlgCtrlID(c)) + " " + cls + " " + Quote(WindowText(c));
         line += IsWindowVisible(c) ? " visible" : " hidden";
         line += IsWindowEnabled(c) ? " enabled" : " disabled";
-        LONG type = GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK;
-        if (cls == "Button" &&
-            (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE ||
-             type == BS_AUTO3STATE || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON)) {
+        if (IsCheckButton(c)) {
             LRESULT check = SendMessageA(c, BM_GETCHECK, 0, 0);
             line += check == BST_CHECKED         ? " checked"
                     : check == BST_INDETERMINATE ? " indeterminate"
@@ -899,6 +905,33 @@ void Session::Dump() {
         }
         Say(line);
     }
+}
+
+// Several controls' texts on one line: "text 1 2: "a" | "b"".
+void Session::Texts(const std::vector<std::string>& ids) {
+    std::string names, values;
+    for (const std::string& id : ids) {
+        names += (names.empty() ? "" : " ") + id;
+        values += (values.empty() ? "" : " | ") + Quote(WindowText(DialogControl(ToInt(id))));
+    }
+    Say("text " + names + ": " + values);
+}
+
+// The visible check boxes and radio buttons of the current dialog (the
+// current page of a property sheet) on one line, in window order.
+void Session::Checks() {
+    if (dialog_ == nullptr || !IsWindow(dialog_))
+        throw Unmet("no dialog is open");
+    std::string line;
+    for (HWND c : Descendants(dialog_)) {
+        if (!IsWindowVisible(c) || !IsCheckButton(c))
+            continue;
+        LRESULT check = SendMessageA(c, BM_GETCHECK, 0, 0);
+        line += line.empty() ? " " : " | ";
+        line += check == BST_CHECKED ? "[x] " : check == BST_INDETERMINATE ? "[-] " : "[ ] ";
+        line += Quote(WindowText(c)) + (IsWindowEnabled(c) ? "" : " greyed");
+    }
+    Say("checks:" + (line.empty() ? std::string(" none") : line));
 }
 
 void Session::Click(int id) {

@@ -406,9 +406,7 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
             auto range = r.Range("expected a command number or a range FIRST-LAST");
             f.unitAttentionTurFirst = range.first;
             f.unitAttentionTurLast = range.second;
-        } else if (k == "reported_block_size")
-            f.reportedBlockSize = static_cast<uint32_t>(r.Number(0, UINT32_MAX));
-        else if (k == "read_errors") {
+        } else if (k == "read_errors") {
             auto range = r.Range("expected a block address or a range FIRST-LAST");
             f.readErrorFirst = range.first;
             f.readErrorLast = range.second;
@@ -416,6 +414,8 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
             f.senseValidBit = r.Bool();
         else if (k == "nt_zero_bytes")
             f.ntZeroBytes = r.Bool();
+        else if (k == "capacity_block_length")
+            f.capacityBlockLength = static_cast<uint32_t>(r.Number(0, UINT32_MAX));
         else
             Fail(file, e.line, "unknown key '" + k + "' in [device.A.T]");
     }

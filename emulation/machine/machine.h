@@ -29,8 +29,6 @@ struct Faults {
     std::optional<uint8_t> unitAttentionAsc;
     std::optional<uint32_t> unitAttentionTurFirst;
     uint32_t unitAttentionTurLast = 0;
-    // READ CAPACITY reports this block length instead of the medium's.
-    std::optional<uint32_t> reportedBlockSize;
     // Hardware error (sense key 4) or data protect (key 7) on every command
     // but INQUIRY, with this ASC/ASCQ.
     bool hardwareError = false;
@@ -57,6 +55,8 @@ struct Faults {
     bool senseValidBit = false;
     // NT: the class driver moves 0 bytes for data-in commands.
     bool ntZeroBytes = false;
+    // READ CAPACITY reports this block length instead of the real one.
+    std::optional<uint32_t> capacityBlockLength;
 };
 
 struct DeviceConfig {

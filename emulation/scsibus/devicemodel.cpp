@@ -272,7 +272,7 @@ DeviceModel::Answer DeviceModel::ReadCapacity(const uint8_t* cdb) {
         return Check(kIllegalRequest, kAscInvalidFieldInCdb);
     Answer a;
     PutBe(a.in, config_.blocks - 1, 4);
-    PutBe(a.in, config_.faults.reportedBlockSize.value_or(config_.blockSize), 4);
+    PutBe(a.in, config_.faults.capacityBlockLength.value_or(config_.blockSize), 4);
     return a;
 }
 

@@ -1,10 +1,15 @@
-// The tool dialogs (device properties, adapter and system information), the
-// listing files and the feature gathering are not part of this build yet: their entries return "nothing done" and show
-// nothing. Each becomes a call of its dialog or routine when that lands.
+// The table's initial entries: each calls its dialog or routine. Entries
+// whose tool is not part of this build yet return "nothing done" and show
+// nothing; each becomes a call of its dialog or routine when that lands.
 #include "toolentry.h"
+#include "inventory/inventory.h"
+#include "tools/features.h"
+#include "tools/properties.h"
 
-int OpenDevicePropertiesDialog(HWND, int) {
-    return 0;
+int OpenDevicePropertiesDialog(HWND owner, int slot) {
+    SelectedDevice = slot;
+    PropertiesStartPage = 0;
+    return (int)ShowDeviceProperties(owner);
 }
 
 int OpenAdapterInfoDialog(HWND, int) {
@@ -31,7 +36,9 @@ const char* CurrentListingTitle(void) {
     return "";
 }
 
-void RunCollectDeviceFeatures(void) {}
+void RunCollectDeviceFeatures(void) {
+    CollectDeviceFeatures();
+}
 
 ToolEntryTable ToolEntries = {OpenDevicePropertiesDialog,
                               OpenDiagnosticTestsDialog,

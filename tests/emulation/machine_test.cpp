@@ -36,6 +36,7 @@ const char kEveryKey[] =
     "hardware_error=40/00\nbuffer_mismatch_at=100\ndescriptor_ff=1\nserial_unsupported=1\n"
     "serial_leading_blank=1\nhang=12, 0x1A\nabort_accepted=0\nunderrun=1\n"
     "read_errors=1000-1999\nsense_valid=1\nnt_zero_bytes=1\n"
+    "capacity_block_length=0\n"
     "[device.0.1.2]\ntype=0x1e\ndata_protect=27/01\nread_errors=77\n";
 
 TEST(MachineFile, EveryKeyLandsInItsField) {
@@ -90,6 +91,7 @@ TEST(MachineFile, EveryKeyLandsInItsField) {
                                  f.senseValidBit, f.ntZeroBytes}),
               (std::vector<bool>{true, true, true, true, false, true, true, true}));
     EXPECT_EQ(f.hangOpcodes, (std::vector<uint8_t>{0x12, 0x1A}));
+    EXPECT_EQ(f.capacityBlockLength, 0u);
 }
 
 TEST(MachineFile, DefaultsAndLenientSyntax) {
