@@ -1,6 +1,6 @@
-// The table's initial entries: each calls its dialog or routine. Entries
-// whose tool is not part of this build yet return "nothing done" and show
-// nothing; each becomes a call of its dialog or routine when that lands.
+// The table's initial entries: each calls its dialog or routine (the test
+// dialogs' entries are defined with their dialogs). Entries whose tool is
+// not part of this build yet return "nothing done" and show nothing.
 #include "toolentry.h"
 #include "inventory/inventory.h"
 #include "resource.h"
@@ -13,14 +13,6 @@ int OpenDevicePropertiesDialog(HWND owner, int slot) {
     SelectedDevice = slot;
     PropertiesStartPage = 0;
     return (int)ShowDeviceProperties(owner);
-}
-
-int OpenDiagnosticTestsDialog(HWND, int) {
-    return 0;
-}
-
-int OpenPerformanceTestsDialog(HWND, int) {
-    return 0;
 }
 
 int OpenAdapterInfoDialog(HWND owner, int adapterIndex) {
