@@ -1,8 +1,9 @@
 // The tool dialogs (device properties, diagnostics, performance, adapter and
-// system information), the listing files and the feature gathering are not
+// system information) and the feature gathering are not
 // part of this build yet: their entries return "nothing done" and show
 // nothing. Each becomes a call of its dialog or routine when that lands.
 #include "toolentry.h"
+#include "listing/listing.h"
 
 int OpenDevicePropertiesDialog(HWND, int) {
     return 0;
@@ -24,22 +25,6 @@ int OpenSystemInfoDialog(HWND) {
     return 0;
 }
 
-int RunOpenListing(HWND) {
-    return 0;
-}
-
-int RunSaveListing(HWND) {
-    return 0;
-}
-
-int RunSaveListingAs(HWND) {
-    return 0;
-}
-
-const char* CurrentListingTitle(void) {
-    return "";
-}
-
 void RunCollectDeviceFeatures(void) {}
 
 ToolEntryTable ToolEntries = {OpenDevicePropertiesDialog,
@@ -47,8 +32,8 @@ ToolEntryTable ToolEntries = {OpenDevicePropertiesDialog,
                               OpenPerformanceTestsDialog,
                               OpenAdapterInfoDialog,
                               OpenSystemInfoDialog,
-                              RunOpenListing,
-                              RunSaveListing,
-                              RunSaveListingAs,
+                              OpenListingFile,
+                              SaveListingFile,
+                              SaveListingFileAs,
                               CurrentListingTitle,
                               RunCollectDeviceFeatures};
