@@ -276,7 +276,7 @@ int ParseListing(void) {
 static void ListingField(char* dest, const char* src, size_t srcSize) {
     size_t i = 0;
     for (; i < srcSize - 1 && src[i] != '\0'; i++)
-        dest[i] = (src[i] == ',' || src[i] == '\'' || src[i] == '\n') ? ' ' : src[i];
+        dest[i] = strchr(",'\r\n", src[i]) != NULL ? ' ' : src[i];
     dest[i] = '\0';
 }
 
