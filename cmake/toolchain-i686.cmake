@@ -1,6 +1,8 @@
-# Cross-compile for 32-bit Windows. Nothing built here is run (32-bit Wine is
-# not available); the build exists so the request-block layout checks see the
-# 32-bit sizes and offsets.
+# Cross-compile for 32-bit Windows with mingw-w64 (posix thread model, so
+# std::thread and GoogleTest work): the emulation, the tests and the e2e
+# driver. The program itself is built by the win32 thread-model compiler
+# (toolchain-i686-win32.cmake) in a sub-build; see src/CMakeLists.txt.
+# Everything here runs under 32-bit Wine in a win32 prefix.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
@@ -10,3 +12,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-exec i686)
+set(QVX_PRODUCT_TOOLCHAIN ${CMAKE_CURRENT_LIST_DIR}/toolchain-i686-win32.cmake)

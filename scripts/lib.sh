@@ -1,25 +1,43 @@
 # Shared by the project's scripts: where things are built and how Wine is used.
 # QVX_BUILD chooses the build folder (default build/); each build folder has
-# its own Wine prefix, so separate checkouts or workers never share one.
+# its own Wine prefixes, so separate checkouts or workers never share one.
+#
+# Two architectures, each with its build folder and its own prefix:
+#   i686    the product, the program as shipped for Windows 95 and NT 4.0; run
+#           by 32-bit Wine in a pure 32-bit prefix (WINEARCH=win32), which
+#           like those systems has one system32 and one registry view;
+#   x86_64  keeps the code right at 64 bits; its in-process tests run under
+#           wine64 in a 64-bit prefix (WINEARCH=win64).
+# qvx_arch chooses one (QVX_ARCH, default i686): QVX_BIN, QVX_WINE, WINEARCH
+# and WINEPREFIX follow. Scripts that want another prefix set WINEPREFIX after.
 QVX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QVX_BUILD=${QVX_BUILD:-$QVX_ROOT/build}
 case "$QVX_BUILD" in /*) ;; *) QVX_BUILD=$QVX_ROOT/$QVX_BUILD ;; esac
-QVX_BIN=$QVX_BUILD/x86_64/bin
-QVX_WINE=/usr/lib/wine/wine64
+# Debian's wineserver wrapper picks the 64-bit server for both loaders.
 QVX_WINESERVER=/usr/lib/wine/wineserver64
-export QVX_ROOT QVX_BUILD QVX_BIN
-export WINEPREFIX=${WINEPREFIX:-$QVX_BUILD/prefix}
+export QVX_ROOT QVX_BUILD
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-export WINEARCH=win64
 
-# Configures and builds one architecture (x86_64 or i686).
+qvx_arch() {
+  case "$1" in
+    i686) QVX_WINE=/usr/lib/wine/wine WINEARCH=win32 ;;
+    x86_64) QVX_WINE=/usr/lib/wine/wine64 WINEARCH=win64 ;;
+    *) echo "unknown architecture '$1' (i686 or x86_64)" >&2; return 1 ;;
+  esac
+  QVX_ARCH=$1
+  QVX_BIN=$QVX_BUILD/$1/bin
+  WINEPREFIX=$QVX_BUILD/prefix-$1
+  export QVX_ARCH QVX_BIN QVX_WINE WINEARCH WINEPREFIX
+}
+qvx_arch "${QVX_ARCH:-i686}"
+
+# Configures and builds one architecture (x86_64 or i686), tests included.
 qvx_build() {
-  local arch=$1 dir=$QVX_BUILD/$1 tests=ON
-  [ "$arch" = i686 ] && tests=OFF
-  if [ ! -f "$dir/build.ninja" ]; then
+  local arch=$1 dir=$QVX_BUILD/$1
+  if [ ! -f "$dir/build.ninja" ] || ! grep -qx 'QVX_TESTS:BOOL=ON' "$dir/CMakeCache.txt"; then
     cmake -S "$QVX_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$QVX_ROOT/cmake/toolchain-$arch.cmake" -DQVX_TESTS=$tests >/dev/null
+      -DCMAKE_TOOLCHAIN_FILE="$QVX_ROOT/cmake/toolchain-$arch.cmake" -DQVX_TESTS=ON >/dev/null
   fi
   cmake --build "$dir" "${@:2}"
 }

@@ -29,12 +29,11 @@ static HWND CreateMainStatusBar(HWND mainWindow, int clientWidth) {
 }
 
 int CreateChildWindows(HWND mainWindow) {
-    INITCOMMONCONTROLSEX controls;
     RECT client;
 
-    controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES;
-    InitCommonControlsEx(&controls);
+    // The common controls 4.00 of Windows 95 and NT 4.0 have no
+    // InitCommonControlsEx; this registers every class they offer.
+    InitCommonControls();
     GetClientRect(mainWindow, &client);
 
     StatusBar = CreateMainStatusBar(mainWindow, client.right - client.left);

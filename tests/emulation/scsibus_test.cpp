@@ -66,6 +66,7 @@ const Case kCases[] = {
     {"0:8", kTur, "none", kGood},
     {"0:1", kTur, "none", kGood},
     {"0:0", "25 00 00 00 00 01 00 00 00 00", "in 8", kIllegal}, // an address without PMI
+    {"0:20", kCapacity, "in 8", "01 00 00 8 @0 00 00 00 09 00 00 00 00"}, // length reported as 0
     // MODE SENSE: with DBD a 4-byte header, then the page; RCD set, WCE clear.
     {"0:0", "1A 00 08 00 FF 00", "in 255", "01 00 00 24 @3 08 00 87 A2 38 00 00 02 00 08 @14 01"},
     {"0:0", "1A 08 08 00 0A 00", "in 255", "01 00 00 10 @0 0F @10 CC"},
@@ -117,6 +118,12 @@ const Case kCases[] = {
     // One unit attention, on the first command of any kind.
     {"0:16", kInquiry, "in 96", "04 00 02 0 sense 70 06/29/00"},
     {"0:16", kInquiry, "in 96", "01 00 00 96"},
+    // ... or on chosen TEST UNIT READY commands.
+    {"0:21", kInquiry, "in 96", "01 00 00 96"},
+    {"0:21", kTur, "none", kGood},
+    {"0:21", kTur, "none", "04 00 02 0 sense 70 06/28/00"},
+    {"0:21", kTur, "none", "04 00 02 0 sense 70 06/28/00"},
+    {"0:21", kTur, "none", kGood},
     // A hardware error or data protect spares only INQUIRY and REQUEST SENSE.
     {"0:17", kInquiry, "in 96", "01 00 00 96"},
     {"0:17", kSerial, "in 255", "01 00 00 4"},

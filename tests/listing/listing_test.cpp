@@ -14,9 +14,9 @@
 #include "listing/listing.h"
 #include "listings.h"
 #include "resource.h"
-#include "shell/program.h"
 #include "shell/strings.h"
 #include "support/msgrecorder.h"
+#include "support/program.h"
 #include "support/uiscript.h"
 
 namespace {
@@ -118,12 +118,6 @@ size_t FolderFiles() {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(Folder()), {}));
 }
 
-std::string WindowTitle() {
-    char text[512] = "";
-    GetWindowTextA(MainWindow, text, sizeof text);
-    return text;
-}
-
 // Expects a File menu command's dialog and answers it with `name` in the
 // test folder, or cancels it when `name` is empty.
 void FileDialog(UiScript& ui, int command, const std::string& name) {
@@ -140,13 +134,9 @@ void FileDialog(UiScript& ui, int command, const std::string& name) {
         .press(path.empty() ? IDCANCEL : IDOK);
 }
 
-void Command(int id) {
-    SendMessageA(MainWindow, WM_COMMAND, id, 0);
-}
-
 // The rows the list shows for an adapter once it is selected.
 Strings Rows(int adapter) {
-    TreeView_SelectItem(TreeView, HostAdapterTable[adapter].TreeItem);
+    SelectAdapter(adapter);
     Strings rows(static_cast<size_t>(ListView_GetItemCount(ListView)));
     for (size_t row = 0; row < rows.size(); row++) {
         for (int column = 0; column < 5; column++) {
@@ -174,7 +164,7 @@ TEST_F(ListingFiles, AScanSavedAndOpenedListsTheSameRowsAndIsSavedAgainUnchanged
             FileDialog(saveAs, IDM_FILE_SAVE_AS, "scan"); // the extension is added
             Command(IDM_FILE_SAVE_AS);
         }
-        EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics - [scan.txt]");
+        EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics - [scan.txt]");
         EXPECT_EQ(GetMenuState(MainMenu, IDM_FILE_SAVE, MF_BYCOMMAND) & MF_GRAYED, 0u);
         std::ofstream(Folder() + "example.txt", std::ios::binary) << ExampleListing();
         std::ofstream(Folder() + "foreign.txt", std::ios::binary) << ForeignListing();
@@ -200,7 +190,8 @@ TEST_F(ListingFiles, AScanSavedAndOpenedListsTheSameRowsAndIsSavedAgainUnchanged
                 pictures.erase(d.TypeBitmap);
             for (HBITMAP old : pictures) // each picture of before is released or in use
                 EXPECT_EQ(GetObjectType(old), 0u) << listing.name;
-            EXPECT_EQ(WindowTitle(), std::string("Quorvex Diagnostics - [") + listing.name + "]");
+            EXPECT_EQ(WindowText(MainWindow),
+                      std::string("Quorvex Diagnostics - [") + listing.name + "]");
             EXPECT_EQ(TreeView_GetSelection(TreeView), nullptr) << "nothing is selected";
             EXPECT_EQ(ListView_GetItemCount(ListView), 0);
             for (size_t a = 0; a < listing.rows.size(); a++)
@@ -249,51 +240,6 @@ TEST_F(ListingFiles, EachFailureShowsItsMessageAndARejectedCountAsksToRescan) {
             HANDLE held = CreateFileA(c.file >= kLocked ? path.c_str() : "", GENERIC_READ, share,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
             size_t files = FolderFiles();
-            Command(IDM_FILE_SAVE); // back over the file it came from
-            EXPECT_EQ(ReadBytes(Folder() + listing.name), listing.bytes) << listing.name;
-            EXPECT_EQ(FolderFiles(), files) << "nothing is left beside it";
-        }
-    });
-}
-
-TEST_F(ListingFiles, EachFailureShowsItsMessageAndARejectedCountAsksToRescan) {
-    const char* adapters = "File Error:  The number of SCSI Host Adapters must be between 1 and 8";
-    const char* devices = "File Error:  The number of SCSI devices must be between 1 and 64";
-    const char* create = "File Error:  Could not create the file";
-    enum { kFree, kReadOnly, kLocked, kShared }; // kShared: held open sharing all but removal
-    const struct {
-        int command;
-        const char* content; // of the chosen file
-        int file;            // how the file is held
-        const char* message;
-        bool mainWindowOwns;
-        UINT treeItems; // after the re-scan question; 0: no question
-    } cases[] = {
-        {IDM_FILE_OPEN, "", kFree, "File Error:  The file is empty, zero bytes read.", false, 0},
-        {IDM_FILE_OPEN, "1\n", kLocked, "Program Error:  File open failed.", true, 0},
-        {IDM_FILE_OPEN, "0\nA\n1\n", kFree, adapters, false, 1},
-        {IDM_FILE_OPEN, "9\n", kFree, adapters, false, 1},
-        {IDM_FILE_OPEN, "-1\n", kFree, adapters, false, 1},
-        {IDM_FILE_OPEN, "1\nA\n0\n", kFree, devices, false, 2},
-        {IDM_FILE_OPEN, "1\nA\n65\n", kFree, devices, false, 2},
-        {IDM_FILE_OPEN, "2\nA\nB\nword\n", kFree, devices, false, 3},
-        {IDM_FILE_SAVE_AS, "old", kReadOnly, create, false, 0},
-        {IDM_FILE_SAVE_AS, "old", kShared, create, false, 0},
-    };
-    RunProgram([&] {
-        const std::string path = Folder() + "failure.txt";
-        for (const auto& c : cases) {
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            std::ofstream(path, std::ios::binary) << c.content;
-            if (c.file == kReadOnly)
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-            HANDLE held =
-                c.file < kLocked
-                    ? INVALID_HANDLE_VALUE
-                    : CreateFileA(path.c_str(), GENERIC_READ,
-                                  c.file == kShared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-            size_t files = FolderFiles();
             UiScript ui;
             FileDialog(ui, c.command, "failure.txt");
             ui.expect(MsgBox().caption("Quorvex Diagnostics status:").text(c.message))
@@ -310,7 +256,8 @@ TEST_F(ListingFiles, EachFailureShowsItsMessageAndARejectedCountAsksToRescan) {
             EXPECT_EQ(TreeView_GetCount(TreeView), c.treeItems > 0 ? c.treeItems : 3) << c.content;
             EXPECT_EQ(ReadBytes(path), c.content) << "the file is kept as it was";
             EXPECT_EQ(FolderFiles(), files) << "and nothing is left beside it";
-            EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics") << "nothing was opened or saved";
+            EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics")
+                << "nothing was opened or saved";
         }
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         for (int command : {IDM_FILE_OPEN, IDM_FILE_SAVE_AS}) { // cancelled: no message
