@@ -209,7 +209,7 @@ TEST_F(ListingFiles, EachFailureShowsItsMessageAndARejectedCountAsksToRescan) {
     const char* adapters = "File Error:  The number of SCSI Host Adapters must be between 1 and 8";
     const char* devices = "File Error:  The number of SCSI devices must be between 1 and 64";
     const char* create = "File Error:  Could not create the file";
-    enum { kFree, kReadOnly, kLocked, kShared }; // kShared: held open sharing all but removal
+    enum { kFree, kReadOnly, k4GB, kLocked, kShared }; // kShared: held sharing all but removal
     const struct {
         int command;
         const char* content; // of the chosen file
@@ -220,6 +220,7 @@ TEST_F(ListingFiles, EachFailureShowsItsMessageAndARejectedCountAsksToRescan) {
     } cases[] = {
         {IDM_FILE_OPEN, "", kFree, "File Error:  The file is empty, zero bytes read.", false, 0},
         {IDM_FILE_OPEN, "1\n", kLocked, "Program Error:  File open failed.", true, 0},
+        {IDM_FILE_OPEN, "", k4GB, "Program Error:  Could not allocate global memory !", false, 0},
         {IDM_FILE_OPEN, "0\nA\n1\n", kFree, adapters, false, 1},
         {IDM_FILE_OPEN, "9\n", kFree, adapters, false, 1},
         {IDM_FILE_OPEN, "-1\n", kFree, adapters, false, 1},
@@ -236,6 +237,8 @@ TEST_F(ListingFiles, EachFailureShowsItsMessageAndARejectedCountAsksToRescan) {
             std::ofstream(path, std::ios::binary) << c.content;
             if (c.file == kReadOnly)
                 SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+            if (c.file == k4GB) // a sparse file: no room is taken
+                std::filesystem::resize_file(path, 0x100000000ull);
             DWORD share = c.file == kShared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
             HANDLE held = CreateFileA(c.file >= kLocked ? path.c_str() : "", GENERIC_READ, share,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
@@ -253,6 +256,7 @@ TEST_F(ListingFiles, EachFailureShowsItsMessageAndARejectedCountAsksToRescan) {
             PumpPending(); // the re-scan a rejected count posts
             ui.verify();
             CloseHandle(held);
+            std::filesystem::resize_file(path, strlen(c.content));
             EXPECT_EQ(TreeView_GetCount(TreeView), c.treeItems > 0 ? c.treeItems : 3) << c.content;
             EXPECT_EQ(ReadBytes(path), c.content) << "the file is kept as it was";
             EXPECT_EQ(FolderFiles(), files) << "and nothing is left beside it";
