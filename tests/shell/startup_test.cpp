@@ -121,6 +121,21 @@ TEST_F(AdapterEnumeration, NtLeavesOutIdeChannels) {
     Enumerate("nt_ide_channels.ini", PLATFORM_NT, 1, "LQ450");
 }
 
+// Adapters without an identifier (the first and the third) are scanned like
+// the others and labelled with their ASPI number; the named one keeps its
+// description, none in this registry.
+TEST(Startup, AdaptersWithoutIdentifierAreScannedAndLabelled) {
+    InstalledHelpPath help;
+    RegistryKeys registry;
+    registry.Own("Hardware\\DeviceMap\\SCSI");
+    SelectMachine(kMachines + "unnamed_adapters.ini");
+    std::vector<std::string> labels;
+    RunProgram([&] { labels = TreeAdapterLabels(); });
+    EXPECT_EQ(labels, (std::vector<std::string>{"(Unnamed host adapter 0)", "",
+                                                "(Unnamed host adapter 2)"}));
+    EXPECT_EQ(HostAdapterTable[0].DeviceCount * 10 + HostAdapterTable[2].DeviceCount, 11);
+}
+
 TEST(Startup, AspiNotAvailableWarnsTwiceAndStillComesUp) {
     InstalledHelpPath help;
     SelectMachine(kMachines + "aspi_not_available.ini");
