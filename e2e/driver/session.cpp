@@ -19,7 +19,15 @@ namespace e2e {
 namespace {
 
 constexpr int kMessageTextId = 0xFFFF; // the text of a message box
-constexpr long kByLabel = -2;          // select a tree item by label, not by adapter
+// A message box's icon; dialogs' own labels also have the id 0xFFFF.
+constexpr int kMessageIconId = 1088;
+
+constexpr long kByLabel = -2; // select a tree item by label, not by adapter
+
+bool IsMessageBox(HWND w) {
+    return ClassName(w) == "#32770" && GetDlgItem(w, kMessageTextId) != nullptr &&
+           GetDlgItem(w, kMessageIconId) != nullptr;
+}
 
 void Pause(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -368,7 +376,7 @@ HWND Session::MainChild(const char* className) const {
 
 HWND Session::MessageBoxUp() const {
     for (HWND w : OwnWindows(true))
-        if (ClassName(w) == "#32770" && GetDlgItem(w, kMessageTextId) != nullptr)
+        if (IsMessageBox(w))
             return w;
     return nullptr;
 }
@@ -536,7 +544,7 @@ void Session::Start() {
                     seen = "main window shown";
                     return true;
                 }
-                if (ClassName(w) == "#32770" && GetDlgItem(w, kMessageTextId) != nullptr) {
+                if (IsMessageBox(w)) {
                     seen = "message box up";
                     return true;
                 }

@@ -118,6 +118,22 @@ class Reader {
         return v;
     }
 
+    // One number or a range FIRST-LAST, each decimal or 0x-hexadecimal.
+    std::pair<uint32_t, uint32_t> Range(const char* expected) const {
+        auto parts = Split(e_.value, '-');
+        uint64_t first = 0, last = 0;
+        auto number = [](const std::string& t, uint64_t& v) {
+            return HasHexPrefix(t) ? ParseDigits(t.substr(2), 16, v) : ParseDigits(t, 10, v);
+        };
+        bool ok = (parts.size() == 1 || parts.size() == 2) && number(Trim(parts[0]), first);
+        last = first;
+        if (ok && parts.size() == 2)
+            ok = number(Trim(parts[1]), last);
+        if (!ok || first > last || last > UINT32_MAX)
+            Bad(expected);
+        return {static_cast<uint32_t>(first), static_cast<uint32_t>(last)};
+    }
+
     // "ASC/ASCQ" in hexadecimal.
     std::pair<uint8_t, uint8_t> HexPair() const {
         auto parts = Split(e_.value, '/');
@@ -211,6 +227,15 @@ void ApplyMachine(const std::string& file, const Section& s, Machine& m) {
             m.screenHeight = static_cast<int>(h);
         } else if (e.key == "help_path") {
             m.helpPath = r.Text(259);
+        } else if (e.key == "absent_files" || e.key == "unversioned_files") {
+            std::vector<std::string> names;
+            for (const std::string& part : Split(r.Text(1023), ',')) {
+                std::string name = Trim(part);
+                if (name.empty() || name.find_first_of("\\/:") != std::string::npos)
+                    r.Bad("expected file names without folders, separated by commas");
+                names.push_back(name);
+            }
+            (e.key == "absent_files" ? m.absentFiles : m.unversionedFiles) = names;
         } else {
             Fail(file, e.line, "unknown key '" + e.key + "' in [machine]");
         }
@@ -386,20 +411,14 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
             f.abortAccepted = r.Bool();
         else if (k == "underrun")
             f.underrunStatus = r.Bool();
-        else if (k == "read_errors") {
-            auto parts = Split(e.value, '-');
-            uint64_t first = 0, last = 0;
-            auto number = [](const std::string& t, uint64_t& v) {
-                return HasHexPrefix(t) ? ParseDigits(t.substr(2), 16, v) : ParseDigits(t, 10, v);
-            };
-            bool ok = (parts.size() == 1 || parts.size() == 2) && number(Trim(parts[0]), first);
-            last = first;
-            if (ok && parts.size() == 2)
-                ok = number(Trim(parts[1]), last);
-            if (!ok || first > last || last > UINT32_MAX)
-                r.Bad("expected a block address or a range FIRST-LAST");
-            f.readErrorFirst = static_cast<uint32_t>(first);
-            f.readErrorLast = static_cast<uint32_t>(last);
+        else if (k == "unit_attention_turs") {
+            auto range = r.Range("expected a command number or a range FIRST-LAST");
+            f.unitAttentionTurFirst = range.first;
+            f.unitAttentionTurLast = range.second;
+        } else if (k == "read_errors") {
+            auto range = r.Range("expected a block address or a range FIRST-LAST");
+            f.readErrorFirst = range.first;
+            f.readErrorLast = range.second;
         } else if (k == "sense_valid")
             f.senseValidBit = r.Bool();
         else if (k == "nt_zero_bytes")

@@ -23,8 +23,12 @@ struct Faults {
     std::optional<uint8_t> notReadyAsc;
     uint8_t notReadyAscq = 0;
     unsigned readyAfterTur = 0;
-    // One unit attention (28h or 29h) on the first command of any kind.
+    // One unit attention (28h or 29h) on the first command of any kind, or,
+    // when a range is given, on the TEST UNIT READY commands numbered in it
+    // (counted from 1), as after a medium change or reset while in use.
     std::optional<uint8_t> unitAttentionAsc;
+    std::optional<uint32_t> unitAttentionTurFirst;
+    uint32_t unitAttentionTurLast = 0;
     // Hardware error (sense key 4) or data protect (key 7) on every command
     // but INQUIRY, with this ASC/ASCQ.
     bool hardwareError = false;
@@ -122,6 +126,10 @@ struct Machine {
     int screenWidth = 800;
     int screenHeight = 600;
     std::string helpPath; // App Paths "HelpPath"; empty: not written
+    // Files the installer would lay that this machine does not have, and
+    // files it lays without a version record (names without folders, any case).
+    std::vector<std::string> absentFiles;
+    std::vector<std::string> unversionedFiles;
     std::vector<AdapterConfig> adapters;
 };
 

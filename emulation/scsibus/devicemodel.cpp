@@ -45,7 +45,8 @@ void CutTo(std::vector<uint8_t>& data, size_t allocation) {
 
 DeviceModel::DeviceModel(const DeviceConfig& config)
     : config_(config), buffer_(config.bufferBytes, 0), notReady_(config.faults.notReadyAsc),
-      unitAttentionPending_(config.faults.unitAttentionAsc.has_value()) {}
+      unitAttentionPending_(config.faults.unitAttentionAsc.has_value() &&
+                            !config.faults.unitAttentionTurFirst) {}
 
 DeviceModel::Answer DeviceModel::Check(uint8_t key, uint8_t asc, uint8_t ascq) {
     Answer a;
@@ -73,6 +74,22 @@ DeviceModel::Answer DeviceModel::NotReadyAnswer() const {
     return Check(kNotReady, *config_.faults.notReadyAsc, config_.faults.notReadyAscq);
 }
 
+// Whether this command meets the unit attention: the first command of any
+// kind, or the TEST UNIT READY commands of the configured range.
+bool DeviceModel::UnitAttentionDue(const ScsiRequest& r) {
+    const Faults& f = config_.faults;
+    if (f.unitAttentionTurFirst) {
+        if (r.cdb[0] != 0x00 || !f.unitAttentionAsc)
+            return false;
+        ++testUnitReadys_;
+        return testUnitReadys_ >= *f.unitAttentionTurFirst &&
+               testUnitReadys_ <= f.unitAttentionTurLast;
+    }
+    bool due = unitAttentionPending_;
+    unitAttentionPending_ = false;
+    return due;
+}
+
 ScsiOutcome DeviceModel::Execute(const ScsiRequest& r) {
     ScsiOutcome o;
     const Faults& f = config_.faults;
@@ -88,8 +105,7 @@ ScsiOutcome DeviceModel::Execute(const ScsiRequest& r) {
     const uint32_t offeredOut = hasData && r.direction != DataDirection::In ? r.dataLength : 0;
 
     Answer a;
-    if (unitAttentionPending_) {
-        unitAttentionPending_ = false;
+    if (UnitAttentionDue(r)) {
         a = Check(kUnitAttention, *f.unitAttentionAsc, 0);
     } else {
         a = Dispatch(r, roomIn);

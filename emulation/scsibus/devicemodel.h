@@ -67,6 +67,7 @@ class DeviceModel {
     static Answer Check(uint8_t key, uint8_t asc, uint8_t ascq = 0);
     bool HasBlockMedium() const;
     Answer NotReadyAnswer() const;
+    bool UnitAttentionDue(const ScsiRequest& r);
     Answer MediumCheck() const;
     void AppendCachingPage(std::vector<uint8_t>& out, bool changeable) const;
     void AppendGeometryPage(std::vector<uint8_t>& out, bool changeable) const;
@@ -76,6 +77,7 @@ class DeviceModel {
     bool notReady_ = false;
     unsigned notReadyTurs_ = 0; // TEST UNIT READY answered NOT READY so far
     bool unitAttentionPending_ = false;
+    uint32_t testUnitReadys_ = 0; // TEST UNIT READY commands received
 };
 
 } // namespace qvx::emu

@@ -1,10 +1,13 @@
-// The table's initial entries: each calls its dialog or routine. Entries
-// whose tool is not part of this build yet return "nothing done" and show
-// nothing; each becomes a call of its dialog or routine when that lands.
+// The table's initial entries: each calls its dialog or routine (the test
+// dialogs' entries are defined with their dialogs). Entries whose tool is
+// not part of this build yet return "nothing done" and show nothing.
 #include "toolentry.h"
 #include "inventory/inventory.h"
+#include "resource.h"
+#include "tools/adapterinfo.h"
 #include "tools/features.h"
 #include "tools/properties.h"
+#include "tools/systeminfo.h"
 
 int OpenDevicePropertiesDialog(HWND owner, int slot) {
     SelectedDevice = slot;
@@ -12,20 +15,16 @@ int OpenDevicePropertiesDialog(HWND owner, int slot) {
     return (int)ShowDeviceProperties(owner);
 }
 
-int OpenDiagnosticTestsDialog(HWND, int) {
-    return 0;
+int OpenAdapterInfoDialog(HWND owner, int adapterIndex) {
+    if (adapterIndex < 0 || adapterIndex >= MAX_ADAPTERS)
+        return 0;
+    return (int)DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ADAPTER_INFO), owner,
+                                AdapterInfoDialog, (LPARAM)adapterIndex);
 }
 
-int OpenPerformanceTestsDialog(HWND, int) {
-    return 0;
-}
-
-int OpenAdapterInfoDialog(HWND, int) {
-    return 0;
-}
-
-int OpenSystemInfoDialog(HWND) {
-    return 0;
+int OpenSystemInfoDialog(HWND owner) {
+    return (int)DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SYSTEM_INFO), owner,
+                                SystemInfoDialog, 0);
 }
 
 int RunOpenListing(HWND) {

@@ -21,6 +21,7 @@ const char kEveryKey[] =
     "; a machine that sets every key\n[machine]\nname=Test bench  ; trailing comment\n"
     "family=win95\naspi=not-available\naspi_zero_adapters=1\nscreen=1024x768\n"
     "help_path=C:\\Program Files\\Quorvex\n"
+    "absent_files=KVXHBA.VxD , lq450.mpd\nunversioned_files=WNASPI32.DLL\n"
     "[adapter.3]\nidentifier=SECOND\n"
     "[adapter.0]\nidentifier=KESTRAIL\nmanager=VELTRANE ASPI32\nhost_id=15\nmax_targets=0\n"
     "missing=selection-timeout\naspi_visible=0\nnt_port=2\nio_address=0x6000\nbuses=2\n"
@@ -46,6 +47,8 @@ TEST(MachineFile, EveryKeyLandsInItsField) {
     EXPECT_TRUE(m.family == Family::Win95 && m.aspi == AspiState::NotAvailable);
     EXPECT_EQ(std::tie(m.reportZeroAdapters, m.screenWidth, m.screenHeight),
               std::make_tuple(true, 1024, 768));
+    EXPECT_EQ(std::tie(m.absentFiles, m.unversionedFiles),
+              std::make_tuple(Strings{"KVXHBA.VxD", "lq450.mpd"}, Strings{"WNASPI32.DLL"}));
 
     // Ordered by number, not by position in the file.
     ASSERT_EQ(m.adapters.size(), 2u);
@@ -146,6 +149,8 @@ TEST(MachineFile, ErrorsNameFileAndLine) {
         {"[machine]\nfamily=nt351\n", "2: key 'family': expected one of nt40 | win95"},
         {"[machine]\naspi_zero_adapters=2\n", "2: key 'aspi_zero_adapters': expected 0 or 1"},
         {"[adapter.0]\nhost_id=32\n", "2: key 'host_id': out of range 0-31"},
+        {"[machine]\nabsent_files=IOSUBSYS\\APIX.VxD\n", "2: key 'absent_files': expected file"},
+        {"[machine]\nunversioned_files=a.sys,,b.sys\n", "2: key 'unversioned_files'"},
         {"[adapter.0]\nio_address=0x1G\n", "2: key 'io_address': expected a decimal"},
         {"[adapter.0]\nidentifier=SEVENTEEN_LETTERS\n", "2: key 'identifier': longer than 16"},
         {"[adapter.0]\n[device.0.0]\nnot_ready=04\n", "3: key 'not_ready': expected ASC/ASCQ"},

@@ -118,6 +118,12 @@ const Case kCases[] = {
     // One unit attention, on the first command of any kind.
     {"0:16", kInquiry, "in 96", "04 00 02 0 sense 70 06/29/00"},
     {"0:16", kInquiry, "in 96", "01 00 00 96"},
+    // ... or on chosen TEST UNIT READY commands.
+    {"0:21", kInquiry, "in 96", "01 00 00 96"},
+    {"0:21", kTur, "none", kGood},
+    {"0:21", kTur, "none", "04 00 02 0 sense 70 06/28/00"},
+    {"0:21", kTur, "none", "04 00 02 0 sense 70 06/28/00"},
+    {"0:21", kTur, "none", kGood},
     // A hardware error or data protect spares only INQUIRY and REQUEST SENSE.
     {"0:17", kInquiry, "in 96", "01 00 00 96"},
     {"0:17", kSerial, "in 255", "01 00 00 4"},

@@ -17,9 +17,9 @@ namespace qvx::test {
 class ToolsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        AppInstance = GetModuleHandleA(nullptr); // the test carries the program's resources
-        ASSERT_EQ(PreloadStrings(AppInstance), 1);
+        ASSERT_EQ(PreloadStrings(GetModuleHandleA(nullptr)), 1);
         InitializeInventory();
+        AppInstance = GetModuleHandleA(nullptr); // the test carries the program's resources
         static HMODULE library = LoadLibraryA("wnaspi32.dll");
         ASSERT_NE(library, nullptr);
         AspiLibrary = library;
