@@ -3,6 +3,7 @@
 // not part of this build yet return "nothing done" and show nothing.
 #include "toolentry.h"
 #include "inventory/inventory.h"
+#include "listing/listing.h"
 #include "resource.h"
 #include "tools/adapterinfo.h"
 #include "tools/features.h"
@@ -27,22 +28,6 @@ int OpenSystemInfoDialog(HWND owner) {
                                 SystemInfoDialog, 0);
 }
 
-int RunOpenListing(HWND) {
-    return 0;
-}
-
-int RunSaveListing(HWND) {
-    return 0;
-}
-
-int RunSaveListingAs(HWND) {
-    return 0;
-}
-
-const char* CurrentListingTitle(void) {
-    return "";
-}
-
 void RunCollectDeviceFeatures(void) {
     CollectDeviceFeatures();
 }
@@ -52,8 +37,8 @@ ToolEntryTable ToolEntries = {OpenDevicePropertiesDialog,
                               OpenPerformanceTestsDialog,
                               OpenAdapterInfoDialog,
                               OpenSystemInfoDialog,
-                              RunOpenListing,
-                              RunSaveListing,
-                              RunSaveListingAs,
+                              OpenListingFile,
+                              SaveListingFile,
+                              SaveListingFileAs,
                               CurrentListingTitle,
                               RunCollectDeviceFeatures};

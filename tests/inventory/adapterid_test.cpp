@@ -94,6 +94,7 @@ TEST(AdapterIdentification, PortIoAddressIsTheValuesLow16Bits) {
 TEST(AdapterIdentification, Win95AdapterFromItsClassEntryAndPciDevice) {
     struct Entry {
         const char *key, *portDriver, *date;
+        DWORD stored = 0; // a "PortDriver" stored as a number instead
     };
     struct Device {
         const char *key, *cls, *driver, *mfg, *revision, *desc;
@@ -125,18 +126,32 @@ TEST(AdapterIdentification, Win95AdapterFromItsClassEntryAndPciDevice) {
           {"VEN_1111&DEV_0001", "SCSIAdapter", nullptr, "Acme", "002", "Acme Wide Adapter"}},
          "ACME",
          "ACME|ACME|Acme|002|Acme Wide Adapter|acme.mpd|"},
-        // An entry without a device does not hide a later one.
+        // An entry without a device ends the search: a later one is not reached.
         {{{"0000", "acme.mpd", "01-01-1990"}, {"0001", "acme.mpd", "02-02-1997"}},
          {{"VEN_1111&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0001", "Acme", "002", "Acme"}},
          "ACME",
-         "ACME|ACME|Acme|002|Acme|acme.mpd|02-02-1997"},
+         "ACME||||||"},
+        // A "PortDriver" over the 20 bytes read cannot be read: the entry is
+        // passed over (19 characters and the terminator are read above).
+        {{{"0000", "kestrail.mpd", "02-02-1997"}, {"0001", "kestrailwide32xx.mpd", "01-01-1996"}},
+         {{"VEN_1111&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0000", "Veltrane", "003", "Kestrail"},
+          {"VEN_2222&DEV_0002", "SCSIAdapter", "SCSIAdapter\\0001", "Wrong", "009", "Wrong"}},
+         "KESTRAIL",
+         "KESTRAIL|KESTRAIL|Veltran|003|Kestrail|kestrail.mpd|02-02-1997"},
+        // Values are read whatever their type: four bytes that spell ACME.
+        {{{"0000", nullptr, nullptr, 'A' | 'C' << 8 | 'M' << 16 | 'E' << 24}},
+         {{"VEN_1111&DEV_0001", "SCSIAdapter", nullptr, "Acme", "002", "Acme"}},
+         "ACME",
+         "ACME|ACME|Acme|002|Acme|ACME|"},
     };
     for (const auto& c : cases) {
         qvx::test::RegistryKeys keys;
         keys.Own(kClass.substr(0, kClass.size() - 1));
         keys.Own("Enum");
-        for (const Entry& e : c.entries)
+        for (const Entry& e : c.entries) {
             Set(keys, kClass + e.key, {{"PortDriver", e.portDriver}, {"DriverDate", e.date}});
+            EXPECT_TRUE(e.stored == 0 || keys.SetDword(kClass + e.key, "PortDriver", e.stored));
+        }
         for (const Device& d : c.devices)
             Set(keys, std::string("Enum\\PCI\\") + d.key + "\\BUS_00&DEV_0C&FUNC_00",
                 {{"Class", d.cls},

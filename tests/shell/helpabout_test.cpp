@@ -8,6 +8,7 @@
 
 #include "inventory/inventory.h"
 #include "shell/helpabout.h"
+#include "support/gdicount.h"
 #include "support/program.h"
 #include "support/uiscript.h"
 
@@ -103,9 +104,32 @@ TEST(AboutBox, ShowsTheVersionRecordAndTheRunningSystem) {
                 EXPECT_EQ(font.lfHeight, id == 505 ? 11 : 14) << id;
             }
         })
+        .then([](HWND dialog, const auto&) {
+            BITMAP picture = {};
+            GetObjectA(reinterpret_cast<HBITMAP>(
+                           SendDlgItemMessageA(dialog, 1013, STM_GETIMAGE, IMAGE_BITMAP, 0)),
+                       sizeof picture, &picture);
+            EXPECT_EQ(picture.bmWidth * 100 + picture.bmHeight, 4848) << "bitmap 142";
+        })
         .press(IDOK);
     EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), "ABOUTBOX", nullptr, AboutDialog, 0), 1);
     ui.verify();
+}
+
+// Each opening gives back every GDI object it made: fonts and picture.
+TEST(AboutBox, LeavesNoGdiObjectBehind) {
+    AppInstance = nullptr;
+    auto open = [] {
+        UiScript ui;
+        ui.expect(Dialog().caption("About Quorvex Diagnostics")).press(IDOK);
+        DialogBoxParamA(GetModuleHandleA(nullptr), "ABOUTBOX", nullptr, AboutDialog, 0);
+    };
+    open(); // the first opening may make what the process keeps for good
+    int before = GdiObjectCount();
+    for (int i = 0; i < 10; i++)
+        open();
+    EXPECT_GT(before, 0);
+    EXPECT_EQ(GdiObjectCount(), before);
 }
 
 } // namespace

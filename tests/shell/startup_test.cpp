@@ -121,6 +121,21 @@ TEST_F(AdapterEnumeration, NtLeavesOutIdeChannels) {
     Enumerate("nt_ide_channels.ini", PLATFORM_NT, 1, "LQ450");
 }
 
+// Adapters without an identifier (the first and the third) are scanned like
+// the others and labelled with their ASPI number; the named one keeps its
+// description, none in this registry.
+TEST(Startup, AdaptersWithoutIdentifierAreScannedAndLabelled) {
+    InstalledHelpPath help;
+    RegistryKeys registry;
+    registry.Own("Hardware\\DeviceMap\\SCSI");
+    SelectMachine(kMachines + "unnamed_adapters.ini");
+    std::vector<std::string> labels;
+    RunProgram([&] { labels = TreeAdapterLabels(); });
+    EXPECT_EQ(labels, (std::vector<std::string>{"(Unnamed host adapter 0)", "",
+                                                "(Unnamed host adapter 2)"}));
+    EXPECT_EQ(HostAdapterTable[0].DeviceCount * 10 + HostAdapterTable[2].DeviceCount, 11);
+}
+
 TEST(Startup, AspiNotAvailableWarnsTwiceAndStillComesUp) {
     InstalledHelpPath help;
     SelectMachine(kMachines + "aspi_not_available.ini");
@@ -233,13 +248,25 @@ TEST_F(WindowPositionRun, OpensWhereStoredAndStoresWhereClosed) {
     const LONG fx = cx_ * 10 / 640, fy = cy_ * 10 / 480;
     const Longs rescaled = {64 * fx / 10, 48 * fy / 10, 320 * fx / 10, 240 * fy / 10, 1, cx_, cy_};
     const WindowPosition current = {11, 22, 333, 244, 2, cx_, cy_};
-    const struct {
+    struct Run {
         std::optional<WindowPosition> stored;
         Longs opened;
         LONG view;
         std::function<void()> user;
         Longs closed;
-    } runs[] = {
+    };
+    // A record that would leave the window out of reach or too small to use
+    // gives way to the defaults, in the registry too; one that fits is kept.
+    auto reset = [&](WindowPosition r) { return Run{r, defaults, LVS_ICON, [] {}, defaults}; };
+    RECT w;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &w, 0);
+    const LONG width = w.right - w.left, height = w.bottom - w.top,
+               minX = GetSystemMetrics(SM_CXMINTRACK), minY = GetSystemMetrics(SM_CYMINTRACK),
+               caption = GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYFRAME);
+    const WindowPosition fits = {w.left, w.top, width, height, 2, cx_, cy_},
+                         low = {w.left, w.bottom - caption, 300, 200, 2, cx_, cy_},
+                         tiny = {w.left, w.top, minX, minY, 2, cx_, cy_};
+    const Run runs[] = {
         {std::nullopt, defaults, LVS_ICON, [] {}, defaults},
         {WindowPosition{64, 48, 320, 240, 1, 640, 480},
          rescaled,
@@ -253,6 +280,18 @@ TEST_F(WindowPositionRun, OpensWhereStoredAndStoresWhereClosed) {
          Fields(current)},
         {current, Fields(current), LVS_SMALLICON, [] { ShowWindow(MainWindow, SW_MINIMIZE); },
          Fields(current)},
+        {fits, Fields(fits), LVS_SMALLICON, [] {}, Fields(fits)},
+        {low, Fields(low), LVS_SMALLICON, [] {}, Fields(low)},
+        {tiny, Fields(tiny), LVS_SMALLICON, [] {}, Fields(tiny)},
+        reset({100000, 100000, 500, 400, 1, 800, 600}),
+        reset({0x10000000, 0x10000000, 300, 200, 2, 1, 1}),
+        reset({w.left - 1, w.top, 300, 200, 2, cx_, cy_}),
+        reset({w.left + 1, w.top, width, 200, 2, cx_, cy_}),
+        reset({w.left, w.top - 1, 300, 200, 2, cx_, cy_}),
+        reset({w.left, w.bottom - caption + 1, 300, 200, 2, cx_, cy_}),
+        reset({w.left, w.top, 300, height + 1, 2, cx_, cy_}),
+        reset({w.left, w.top, minX - 1, 200, 2, cx_, cy_}),
+        reset({w.left, w.top, 300, minY - 1, 2, cx_, cy_}),
     };
     for (const auto& run : runs) {
         ForgetWindowPosition();
