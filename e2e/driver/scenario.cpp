@@ -28,9 +28,9 @@ const std::map<std::string, std::pair<size_t, size_t>>& Arities() {
         {"page", {1, 1}},           {"wait-text", {3, 3}},
         {"save-as", {1, 1}},        {"open", {1, 1}},
         {"file", {1, 1}},           {"screenshot", {1, 2}},
-        {"wait-main", {0, 0}},      {"text", {1, 1}},
+        {"wait-main", {0, 0}},      {"text", {1, 16}},
         {"columns", {0, 0}},        {"geometry", {0, 0}},
-        {"toolbar", {0, 0}},
+        {"toolbar", {0, 0}},        {"checks", {0, 0}},
     };
     return arities;
 }

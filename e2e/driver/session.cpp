@@ -19,7 +19,15 @@ namespace e2e {
 namespace {
 
 constexpr int kMessageTextId = 0xFFFF; // the text of a message box
-constexpr long kByLabel = -2;          // select a tree item by label, not by adapter
+// A message box's icon; dialogs' own labels also have the id 0xFFFF.
+constexpr int kMessageIconId = 1088;
+
+constexpr long kByLabel = -2; // select a tree item by label, not by adapter
+
+bool IsMessageBox(HWND w) {
+    return ClassName(w) == "#32770" && GetDlgItem(w, kMessageTextId) != nullptr &&
+           GetDlgItem(w, kMessageIconId) != nullptr;
+}
 
 void Pause(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -140,6 +148,13 @@ std::vector<HWND> TopWindows() {
     std::vector<HWND> found;
     EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&found));
     return found;
+}
+
+bool IsCheckButton(HWND control) {
+    LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
+    return ClassName(control) == "Button" &&
+           (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE ||
+            type == BS_AUTO3STATE || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON);
 }
 
 // Every descendant of a window (the pages of a property sheet included).
@@ -314,7 +329,9 @@ void Session::Execute(const Statement& s) {
         Settle();
         Say("main window shown");
     } else if (n == "text") {
-        Say("text " + a[0] + ": " + Quote(WindowText(DialogControl(ToInt(a[0])))));
+        Texts(a);
+    } else if (n == "checks") {
+        Checks();
     } else if (n == "screenshot") {
         Screenshot(a[0], a.size() > 1 ? a[1] : "window");
     } else {
@@ -359,7 +376,7 @@ HWND Session::MainChild(const char* className) const {
 
 HWND Session::MessageBoxUp() const {
     for (HWND w : OwnWindows(true))
-        if (ClassName(w) == "#32770" && GetDlgItem(w, kMessageTextId) != nullptr)
+        if (IsMessageBox(w))
             return w;
     return nullptr;
 }
@@ -527,7 +544,7 @@ void Session::Start() {
                     seen = "main window shown";
                     return true;
                 }
-                if (ClassName(w) == "#32770" && GetDlgItem(w, kMessageTextId) != nullptr) {
+                if (IsMessageBox(w)) {
                     seen = "message box up";
                     return true;
                 }
@@ -880,10 +897,7 @@ void Session::Dump() {
             "control " + std::to_string(GetDlgCtrlID(c)) + " " + cls + " " + Quote(WindowText(c));
         line += IsWindowVisible(c) ? " visible" : " hidden";
         line += IsWindowEnabled(c) ? " enabled" : " disabled";
-        LONG type = GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK;
-        if (cls == "Button" &&
-            (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE ||
-             type == BS_AUTO3STATE || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON)) {
+        if (IsCheckButton(c)) {
             LRESULT check = SendMessageA(c, BM_GETCHECK, 0, 0);
             line += check == BST_CHECKED         ? " checked"
                     : check == BST_INDETERMINATE ? " indeterminate"
@@ -891,6 +905,33 @@ void Session::Dump() {
         }
         Say(line);
     }
+}
+
+// Several controls' texts on one line: "text 1 2: "a" | "b"".
+void Session::Texts(const std::vector<std::string>& ids) {
+    std::string names, values;
+    for (const std::string& id : ids) {
+        names += (names.empty() ? "" : " ") + id;
+        values += (values.empty() ? "" : " | ") + Quote(WindowText(DialogControl(ToInt(id))));
+    }
+    Say("text " + names + ": " + values);
+}
+
+// The visible check boxes and radio buttons of the current dialog (the
+// current page of a property sheet) on one line, in window order.
+void Session::Checks() {
+    if (dialog_ == nullptr || !IsWindow(dialog_))
+        throw Unmet("no dialog is open");
+    std::string line;
+    for (HWND c : Descendants(dialog_)) {
+        if (!IsWindowVisible(c) || !IsCheckButton(c))
+            continue;
+        LRESULT check = SendMessageA(c, BM_GETCHECK, 0, 0);
+        line += line.empty() ? " " : " | ";
+        line += check == BST_CHECKED ? "[x] " : check == BST_INDETERMINATE ? "[-] " : "[ ] ";
+        line += Quote(WindowText(c)) + (IsWindowEnabled(c) ? "" : " greyed");
+    }
+    Say("checks:" + (line.empty() ? std::string(" none") : line));
 }
 
 void Session::Click(int id) {

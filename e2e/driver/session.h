@@ -95,6 +95,8 @@ class Session {
     void Context(const std::string& where);
     void Dialog(const std::string& title);
     void Dump();
+    void Texts(const std::vector<std::string>& ids);
+    void Checks();
     void Click(int id);
     void Type(int id, const std::string& text);
     void Page(int index);

@@ -22,6 +22,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -311,6 +312,7 @@ class Installer {
         else
             LayWin95();
         WriteManifest();
+        CheckFileLists();
     }
 
     void WriteManifest() {
@@ -350,14 +352,47 @@ class Installer {
             throw Failure("cannot create " + dir + ErrorText(GetLastError()));
     }
 
-    // A driver file: the stub library with a version record of its own.
+    // Whether the machine's list names the file; a name found counts as used.
+    bool Lists(const std::vector<std::string>& names, const std::string& file) {
+        for (const std::string& n : names) {
+            if (_stricmp(n.c_str(), file.c_str()) == 0) {
+                used_.insert(Upper(n));
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // A name in the machine's file lists that met no file is a mistake in
+    // the machine file: it would silently change nothing.
+    void CheckFileLists() const {
+        for (const auto* list : {&m_.absentFiles, &m_.unversionedFiles})
+            for (const std::string& n : *list)
+                if (used_.count(Upper(n)) == 0)
+                    throw Failure("the machine lists " + n + ", a file it does not lay");
+    }
+
+    // Takes every resource, and with them the version record, out of a laid file.
+    static void RemoveResources(const std::string& to) {
+        HANDLE update = BeginUpdateResourceA(to.c_str(), TRUE);
+        if (!update || !EndUpdateResourceA(update, FALSE))
+            throw Failure("cannot take the version record out of " + to +
+                          ErrorText(GetLastError()));
+    }
+
+    // A driver file: the stub library with a version record of its own, or
+    // none for a file the machine lists as unversioned.
     void LayDriverFile(const std::string& dir, const std::string& name,
                        qvx::emu::VersionStrings v) {
-        if (name.empty())
+        if (name.empty() || Lists(m_.absentFiles, name))
             return;
         MakeDirectory(dir);
         std::string to = dir + "\\" + name;
         CopyTo(paths_.here + "\\qvxdriverstub.dll", to);
+        if (Lists(m_.unversionedFiles, name)) {
+            RemoveResources(to);
+            return;
+        }
         v.originalName = Upper(name);
         std::vector<uint8_t> record = qvx::emu::BuildVersionResource(v);
         HANDLE update = BeginUpdateResourceA(to.c_str(), TRUE);
@@ -378,8 +413,12 @@ class Installer {
             reg_.SetString(overrides, "wnaspi32", "");
             return;
         }
-        CopyTo(paths_.here + "\\wnaspi32.dll", dll);
         reg_.SetString(overrides, "wnaspi32", "native");
+        if (Lists(m_.absentFiles, "wnaspi32.dll"))
+            return;
+        CopyTo(paths_.here + "\\wnaspi32.dll", dll);
+        if (Lists(m_.unversionedFiles, "wnaspi32.dll"))
+            RemoveResources(dll);
     }
 
     void LayWineSettings() {
@@ -562,6 +601,7 @@ class Installer {
     const Paths& paths_;
     Manifest manifest_;
     RegistryWriter reg_;
+    std::set<std::string> used_; // listed file names that met a file, in capitals
 };
 
 } // namespace

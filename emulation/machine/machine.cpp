@@ -118,6 +118,22 @@ class Reader {
         return v;
     }
 
+    // One number or a range FIRST-LAST, each decimal or 0x-hexadecimal.
+    std::pair<uint32_t, uint32_t> Range(const char* expected) const {
+        auto parts = Split(e_.value, '-');
+        uint64_t first = 0, last = 0;
+        auto number = [](const std::string& t, uint64_t& v) {
+            return HasHexPrefix(t) ? ParseDigits(t.substr(2), 16, v) : ParseDigits(t, 10, v);
+        };
+        bool ok = (parts.size() == 1 || parts.size() == 2) && number(Trim(parts[0]), first);
+        last = first;
+        if (ok && parts.size() == 2)
+            ok = number(Trim(parts[1]), last);
+        if (!ok || first > last || last > UINT32_MAX)
+            Bad(expected);
+        return {static_cast<uint32_t>(first), static_cast<uint32_t>(last)};
+    }
+
     // "ASC/ASCQ" in hexadecimal.
     std::pair<uint8_t, uint8_t> HexPair() const {
         auto parts = Split(e_.value, '/');
@@ -211,6 +227,15 @@ void ApplyMachine(const std::string& file, const Section& s, Machine& m) {
             m.screenHeight = static_cast<int>(h);
         } else if (e.key == "help_path") {
             m.helpPath = r.Text(259);
+        } else if (e.key == "absent_files" || e.key == "unversioned_files") {
+            std::vector<std::string> names;
+            for (const std::string& part : Split(r.Text(1023), ',')) {
+                std::string name = Trim(part);
+                if (name.empty() || name.find_first_of("\\/:") != std::string::npos)
+                    r.Bad("expected file names without folders, separated by commas");
+                names.push_back(name);
+            }
+            (e.key == "absent_files" ? m.absentFiles : m.unversionedFiles) = names;
         } else {
             Fail(file, e.line, "unknown key '" + e.key + "' in [machine]");
         }
@@ -233,6 +258,12 @@ void ApplyAdapter(const std::string& file, const Section& s, AdapterConfig& a) {
             a.missing = r.Choice({"no-device", "selection-timeout"}) == 0
                             ? MissingTarget::NoDevice
                             : MissingTarget::SelectionTimeout;
+        else if (k == "missing_lun")
+            a.missingLun = r.Choice({"not-supported", "no-device"}) == 0 ? MissingLun::NotSupported
+                                                                         : MissingLun::NoDevice;
+        else if (k == "short_transfer")
+            a.shortTransfer = r.Choice({"residual", "underrun"}) == 0 ? ShortTransfer::Residual
+                                                                      : ShortTransfer::Underrun;
         else if (k == "aspi_visible")
             a.aspiVisible = r.Bool();
         else if (k == "nt_port")
@@ -274,6 +305,18 @@ void ApplyAdapter(const std::string& file, const Section& s, AdapterConfig& a) {
     }
 }
 
+// Hexadecimal operation codes separated by commas, like 12,1A.
+std::vector<uint8_t> Opcodes(const Reader& r) {
+    std::vector<uint8_t> codes;
+    for (const std::string& p : Split(r.value(), ',')) {
+        uint8_t op = 0;
+        if (!Reader::HexByte(Trim(p), op))
+            r.Bad("expected hexadecimal operation codes separated by commas, like 12,1A");
+        codes.push_back(op);
+    }
+    return codes;
+}
+
 uint8_t DeviceType(const Reader& r) {
     static const std::pair<const char*, uint8_t> names[] = {
         {"disk", 0x00},    {"tape", 0x01},  {"printer", 0x02}, {"processor", 0x03},
@@ -289,6 +332,45 @@ uint8_t DeviceType(const Reader& r) {
         r.Bad("expected disk|tape|printer|processor|worm|cdrom|scanner|optical|changer|comm|"
               "unknown or a number 0x00-0x1F");
     return static_cast<uint8_t>(number);
+}
+
+// The line of a key in a section, or 0 when the section does not give it.
+int LineOf(const Section& s, const char* key) {
+    for (const Entry& e : s.entries)
+        if (e.key == key)
+            return e.line;
+    return 0;
+}
+
+// Settings that depend on each other, checked once the whole section is read.
+void SettleDevice(const std::string& file, const Section& s, DeviceConfig& d) {
+    // The caching and rigid disk geometry pages belong to direct-access
+    // devices; other types have them only when the file says so.
+    const bool directAccess = d.peripheralType == 0x00;
+    if (!LineOf(s, "caching_page"))
+        d.hasCachingPage = directAccess;
+    if (!LineOf(s, "geometry_page"))
+        d.hasGeometryPage = directAccess;
+    // A page's fields need the page: otherwise they would change nothing.
+    const struct {
+        const char* key;
+        bool pagePresent;
+        const char* page;
+    } fields[] = {{"rcd", d.hasCachingPage, "caching_page"},
+                  {"wce", d.hasCachingPage, "caching_page"},
+                  {"rpm", d.hasGeometryPage, "geometry_page"}};
+    for (const auto& field : fields)
+        if (int line = LineOf(s, field.key); line && !field.pagePresent)
+            Fail(file, line,
+                 std::string("key '") + field.key + "': the device has no such page (set " +
+                     field.page + "=1)");
+    std::string serial = d.faults.serialLeadingBlank ? " " + d.serial : d.serial;
+    if (int line = LineOf(s, "serial_justify"); line && !d.serialWidth)
+        Fail(file, line, "key 'serial_justify': needs serial_width");
+    if (d.serialWidth && serial.size() > d.serialWidth)
+        Fail(file, LineOf(s, "serial_width"),
+             "key 'serial_width': the serial number is longer (" + std::to_string(serial.size()) +
+                 " characters)");
 }
 
 void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
@@ -321,6 +403,13 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
             d.revision = r.Text(4);
         else if (k == "serial")
             d.serial = r.Text(255);
+        else if (k == "serial_width")
+            d.serialWidth = static_cast<uint8_t>(r.Number(1, 255));
+        else if (k == "serial_justify")
+            d.serialJustify =
+                r.Choice({"left", "right"}) == 0 ? SerialJustify::Left : SerialJustify::Right;
+        else if (k == "inquiry_length")
+            d.inquiryLength = static_cast<uint8_t>(r.Number(5, 255));
         else if (k == "blocks")
             d.blocks = static_cast<uint32_t>(r.Number(0, UINT32_MAX));
         else if (k == "block_size")
@@ -374,39 +463,34 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
             f.serialUnsupported = r.Bool();
         else if (k == "serial_leading_blank")
             f.serialLeadingBlank = r.Bool();
-        else if (k == "hang") {
-            f.hangOpcodes.clear();
-            for (const std::string& p : Split(e.value, ',')) {
-                uint8_t op = 0;
-                if (!Reader::HexByte(Trim(p), op))
-                    r.Bad("expected hexadecimal operation codes separated by commas, like 12,1A");
-                f.hangOpcodes.push_back(op);
-            }
-        } else if (k == "abort_accepted")
+        else if (k == "hang")
+            f.hangOpcodes = Opcodes(r);
+        else if (k == "busy")
+            f.busyOpcodes = Opcodes(r);
+        else if (k == "reservation_conflict")
+            f.reservationConflict = r.Bool();
+        else if (k == "abort_accepted")
             f.abortAccepted = r.Bool();
         else if (k == "underrun")
             f.underrunStatus = r.Bool();
-        else if (k == "read_errors") {
-            auto parts = Split(e.value, '-');
-            uint64_t first = 0, last = 0;
-            auto number = [](const std::string& t, uint64_t& v) {
-                return HasHexPrefix(t) ? ParseDigits(t.substr(2), 16, v) : ParseDigits(t, 10, v);
-            };
-            bool ok = (parts.size() == 1 || parts.size() == 2) && number(Trim(parts[0]), first);
-            last = first;
-            if (ok && parts.size() == 2)
-                ok = number(Trim(parts[1]), last);
-            if (!ok || first > last || last > UINT32_MAX)
-                r.Bad("expected a block address or a range FIRST-LAST");
-            f.readErrorFirst = static_cast<uint32_t>(first);
-            f.readErrorLast = static_cast<uint32_t>(last);
+        else if (k == "unit_attention_turs") {
+            auto range = r.Range("expected a command number or a range FIRST-LAST");
+            f.unitAttentionTurFirst = range.first;
+            f.unitAttentionTurLast = range.second;
+        } else if (k == "read_errors") {
+            auto range = r.Range("expected a block address or a range FIRST-LAST");
+            f.readErrorFirst = range.first;
+            f.readErrorLast = range.second;
         } else if (k == "sense_valid")
             f.senseValidBit = r.Bool();
         else if (k == "nt_zero_bytes")
             f.ntZeroBytes = r.Bool();
+        else if (k == "capacity_block_length")
+            f.capacityBlockLength = static_cast<uint32_t>(r.Number(0, UINT32_MAX));
         else
             Fail(file, e.line, "unknown key '" + k + "' in [device.A.T]");
     }
+    SettleDevice(file, s, d);
 }
 
 } // namespace

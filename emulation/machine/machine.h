@@ -14,6 +14,15 @@ namespace qvx::emu {
 enum class Family { Nt40, Win95 };
 enum class AspiState { Installed, NotAvailable, Absent };
 enum class MissingTarget { NoDevice, SelectionTimeout };
+// What the adapter reports when a device sends less data than the host's
+// buffer holds: plain success (the residual in SRB_BufLen when the host asks
+// for it), or host adapter status 12h, data over/underrun.
+enum class ShortTransfer { Residual, Underrun };
+// What an unconfigured logical unit of a present target answers: the target
+// itself (INQUIRY with peripheral qualifier 3, other commands ILLEGAL REQUEST
+// 25h), or the adapter's "no device" request status.
+enum class MissingLun { NotSupported, NoDevice };
+enum class SerialJustify { Left, Right };
 
 // How a device behaves beyond answering correctly; every field defaults to
 // "behaves well".
@@ -23,8 +32,12 @@ struct Faults {
     std::optional<uint8_t> notReadyAsc;
     uint8_t notReadyAscq = 0;
     unsigned readyAfterTur = 0;
-    // One unit attention (28h or 29h) on the first command of any kind.
+    // A unit attention (28h or 29h) pending from power-on, or, when a range
+    // is given, arising anew just before each TEST UNIT READY numbered in it
+    // (counted from 1), as after a medium change or reset while in use.
     std::optional<uint8_t> unitAttentionAsc;
+    std::optional<uint32_t> unitAttentionTurFirst;
+    uint32_t unitAttentionTurLast = 0;
     // Hardware error (sense key 4) or data protect (key 7) on every command
     // but INQUIRY, with this ASC/ASCQ.
     bool hardwareError = false;
@@ -51,6 +64,13 @@ struct Faults {
     bool senseValidBit = false;
     // NT: the class driver moves 0 bytes for data-in commands.
     bool ntZeroBytes = false;
+    // READ CAPACITY reports this block length instead of the real one.
+    std::optional<uint32_t> capacityBlockLength;
+    // Commands (by operation code) the target answers with BUSY status.
+    std::vector<uint8_t> busyOpcodes;
+    // Reserved by another initiator: every command but INQUIRY and REQUEST
+    // SENSE answers RESERVATION CONFLICT status.
+    bool reservationConflict = false;
 };
 
 struct DeviceConfig {
@@ -67,16 +87,19 @@ struct DeviceConfig {
     std::string product;             // 16 characters
     std::string revision;            // 4 characters
     std::string serial;              // unit serial number page 80h
-    uint32_t blocks = 0;             // medium size in blocks (0: no medium data)
+    uint8_t serialWidth = 0;         // the page's fixed field width; 0: the serial's own length
+    SerialJustify serialJustify = SerialJustify::Left; // within that width, blank-padded
+    uint8_t inquiryLength = 96;                        // bytes of standard INQUIRY data
+    uint32_t blocks = 0;                               // medium size in blocks (0: no medium data)
     uint32_t blockSize = 512;
-    bool hasCachingPage = true;
+    bool hasCachingPage = true;     // by default on direct-access devices only
     bool readCacheDisabled = false; // RCD
     bool writeCacheEnabled = false; // WCE
-    bool hasGeometryPage = true;
-    uint16_t rotationRate = 0; // rpm, rigid disk geometry page
-    uint32_t bufferBytes = 0;  // buffer memory; 0: READ/WRITE BUFFER unsupported
-    uint32_t latencyUs = 0;    // per-command latency
-    uint32_t bandwidthKBs = 0; // transfer rate; 0: instantaneous
+    bool hasGeometryPage = true;    // by default on direct-access devices only
+    uint16_t rotationRate = 0;      // rpm, rigid disk geometry page
+    uint32_t bufferBytes = 0;       // buffer memory; 0: READ/WRITE BUFFER unsupported
+    uint32_t latencyUs = 0;         // per-command latency
+    uint32_t bandwidthKBs = 0;      // transfer rate; 0: instantaneous
     Faults faults;
     // NT: which class driver claimed the device, and under what name.
     std::string driveLetter; // e.g. "E"
@@ -90,6 +113,8 @@ struct AdapterConfig {
     uint8_t hostId = 7;
     uint8_t maxTargets = 8; // HA_Unique byte 3 (0 is reported as given)
     MissingTarget missing = MissingTarget::NoDevice;
+    MissingLun missingLun = MissingLun::NotSupported;
+    ShortTransfer shortTransfer = ShortTransfer::Residual;
     // NT SCSI port number and I/O address of the port.
     int ntPort = 0;
     uint32_t ioAddress = 0;
@@ -120,6 +145,10 @@ struct Machine {
     int screenWidth = 800;
     int screenHeight = 600;
     std::string helpPath; // App Paths "HelpPath"; empty: not written
+    // Files the installer would lay that this machine does not have, and
+    // files it lays without a version record (names without folders, any case).
+    std::vector<std::string> absentFiles;
+    std::vector<std::string> unversionedFiles;
     std::vector<AdapterConfig> adapters;
 };
 

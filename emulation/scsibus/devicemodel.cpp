@@ -11,8 +11,25 @@ namespace {
 constexpr uint8_t kSsComp = 0x01;
 constexpr uint8_t kSsErr = 0x04;
 constexpr uint8_t kHaDataOverUnderrun = 0x12;
-constexpr uint8_t kCheckCondition = 0x02;
-constexpr size_t kInquiryLength = 96;
+constexpr uint8_t kOpTestUnitReady = 0x00;
+constexpr uint8_t kOpRequestSense = 0x03;
+constexpr uint8_t kOpInquiry = 0x12;
+// Standard INQUIRY data up to the revision level, and the peripheral byte of
+// a logical unit the target cannot support (qualifier 3, type 1Fh).
+constexpr size_t kInquiryFieldsEnd = 36;
+constexpr uint8_t kNoUnitPeripheral = 0x7F;
+
+// Bytes the host's buffer has room for (data-in), and bytes it offers (data-out).
+uint32_t RoomIn(const ScsiRequest& r) {
+    return r.data && r.direction != DataDirection::Out ? r.dataLength : 0;
+}
+uint32_t OfferedOut(const ScsiRequest& r) {
+    return r.data && r.direction != DataDirection::In ? r.dataLength : 0;
+}
+
+bool Contains(const std::vector<uint8_t>& codes, uint8_t code) {
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
 
 uint32_t Be16(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 8 | p[1];
@@ -43,16 +60,23 @@ void CutTo(std::vector<uint8_t>& data, size_t allocation) {
 
 } // namespace
 
-DeviceModel::DeviceModel(const DeviceConfig& config)
-    : config_(config), buffer_(config.bufferBytes, 0), notReady_(config.faults.notReadyAsc),
-      unitAttentionPending_(config.faults.unitAttentionAsc.has_value()) {}
+DeviceModel::DeviceModel(const DeviceConfig& config, bool underrunStatus)
+    : config_(config), underrunStatus_(underrunStatus || config.faults.underrunStatus),
+      buffer_(config.bufferBytes, 0), notReady_(config.faults.notReadyAsc),
+      unitAttentionPending_(config.faults.unitAttentionAsc.has_value() &&
+                            !config.faults.unitAttentionTurFirst) {}
 
 DeviceModel::Answer DeviceModel::Check(uint8_t key, uint8_t asc, uint8_t ascq) {
-    Answer a;
-    a.check = true;
+    Answer a = Status(kCheckCondition);
     a.key = key;
     a.asc = asc;
     a.ascq = ascq;
+    return a;
+}
+
+DeviceModel::Answer DeviceModel::Status(uint8_t status) {
+    Answer a;
+    a.status = status;
     return a;
 }
 
@@ -73,27 +97,74 @@ DeviceModel::Answer DeviceModel::NotReadyAnswer() const {
     return Check(kNotReady, *config_.faults.notReadyAsc, config_.faults.notReadyAscq);
 }
 
-ScsiOutcome DeviceModel::Execute(const ScsiRequest& r) {
-    ScsiOutcome o;
+// Counts a TEST UNIT READY; with a range of them configured, a unit
+// attention arises just before each one in the range.
+void DeviceModel::NoteTestUnitReady() {
     const Faults& f = config_.faults;
-    if (std::find(f.hangOpcodes.begin(), f.hangOpcodes.end(), r.cdb[0]) != f.hangOpcodes.end()) {
+    if (!f.unitAttentionTurFirst || !f.unitAttentionAsc)
+        return;
+    ++testUnitReadys_;
+    if (testUnitReadys_ >= *f.unitAttentionTurFirst && testUnitReadys_ <= f.unitAttentionTurLast)
+        unitAttentionPending_ = true;
+}
+
+ScsiOutcome DeviceModel::Execute(const ScsiRequest& r) {
+    const Faults& f = config_.faults;
+    if (Contains(f.hangOpcodes, r.cdb[0])) {
+        ScsiOutcome o;
         o.srbStatus = 0x00; // stays pending
         o.neverCompletes = true;
         o.abortAccepted = f.abortAccepted;
         return o;
     }
+    return Finish(r, Respond(r, RoomIn(r)));
+}
 
-    const bool hasData = r.data != nullptr && r.dataLength > 0;
-    const uint32_t roomIn = hasData && r.direction != DataDirection::Out ? r.dataLength : 0;
-    const uint32_t offeredOut = hasData && r.direction != DataDirection::In ? r.dataLength : 0;
-
+ScsiOutcome DeviceModel::ExecuteForAbsentUnit(const ScsiRequest& r) {
+    const uint8_t* cdb = r.cdb;
     Answer a;
-    if (unitAttentionPending_) {
-        unitAttentionPending_ = false;
-        a = Check(kUnitAttention, *f.unitAttentionAsc, 0);
+    if (cdb[0] == kOpInquiry && !(cdb[1] & 0x01)) {
+        a = Inquiry(cdb);
+        if (!a.in.empty())
+            a.in[0] = kNoUnitPeripheral;
+        if (a.in.size() > 1)
+            a.in[1] = 0x00; // no medium to remove
+    } else if (cdb[0] == kOpRequestSense) {
+        a = SenseBytes(kIllegalRequest, kAscLunNotSupported, 0, cdb[4]);
     } else {
-        a = Dispatch(r, roomIn);
+        a = Check(kIllegalRequest, kAscLunNotSupported);
     }
+    return Finish(r, std::move(a));
+}
+
+// Target statuses come before anything the command would do: a busy target
+// takes no command, a unit reserved by another initiator refuses all but
+// INQUIRY and REQUEST SENSE, and both leave a unit attention pending. A unit
+// attention then spares INQUIRY, is reported as data by REQUEST SENSE and
+// ends any other command with CHECK CONDITION; either report clears it.
+DeviceModel::Answer DeviceModel::Respond(const ScsiRequest& r, uint32_t room) {
+    const Faults& f = config_.faults;
+    const uint8_t op = r.cdb[0];
+    if (Contains(f.busyOpcodes, op))
+        return Status(kBusy);
+    if (f.reservationConflict && op != kOpInquiry && op != kOpRequestSense)
+        return Status(kReservationConflict);
+    if (op == kOpTestUnitReady)
+        NoteTestUnitReady();
+    if (unitAttentionPending_ && op != kOpInquiry) {
+        unitAttentionPending_ = false;
+        if (op == kOpRequestSense)
+            return SenseBytes(kUnitAttention, *f.unitAttentionAsc, 0, r.cdb[4]);
+        return Check(kUnitAttention, *f.unitAttentionAsc);
+    }
+    return Dispatch(r, room);
+}
+
+// Moves the answer's data through the host's buffer and sets the statuses.
+ScsiOutcome DeviceModel::Finish(const ScsiRequest& r, Answer a) const {
+    ScsiOutcome o;
+    const uint32_t roomIn = RoomIn(r);
+    const uint32_t offeredOut = OfferedOut(r);
     if (a.inTotal < a.in.size())
         a.inTotal = a.in.size();
 
@@ -103,14 +174,16 @@ ScsiOutcome DeviceModel::Execute(const ScsiRequest& r) {
     uint32_t taken = std::min(a.outWanted, offeredOut);
     o.transferred = copied + taken;
 
-    if (a.check) {
+    if (a.status != kGood) {
         o.srbStatus = kSsErr;
-        o.targetStatus = kCheckCondition;
-        o.sense[0] = f.senseValidBit ? 0xF0 : 0x70;
-        o.sense[2] = a.key;
-        o.sense[7] = 10;
-        o.sense[12] = a.asc;
-        o.sense[13] = a.ascq;
+        o.targetStatus = a.status;
+        if (a.status == kCheckCondition) {
+            o.sense[0] = config_.faults.senseValidBit ? 0xF0 : 0x70;
+            o.sense[2] = a.key;
+            o.sense[7] = 10;
+            o.sense[12] = a.asc;
+            o.sense[13] = a.ascq;
+        }
         return o;
     }
     o.srbStatus = kSsComp;
@@ -118,7 +191,7 @@ ScsiOutcome DeviceModel::Execute(const ScsiRequest& r) {
         // The device had more to move than the host's buffer: data lost.
         o.srbStatus = kSsErr;
         o.haStatus = kHaDataOverUnderrun;
-    } else if (f.underrunStatus && (a.outWanted == 0 ? copied < roomIn : taken < offeredOut)) {
+    } else if (underrunStatus_ && (a.outWanted == 0 ? copied < roomIn : taken < offeredOut)) {
         // A short transfer: the command itself completed, the adapter reports the shortfall.
         o.haStatus = kHaDataOverUnderrun;
     }
@@ -129,9 +202,9 @@ DeviceModel::Answer DeviceModel::Dispatch(const ScsiRequest& r, uint32_t room) {
     const uint8_t* cdb = r.cdb;
     const Faults& f = config_.faults;
     switch (cdb[0]) {
-    case 0x12:
+    case kOpInquiry:
         return Inquiry(cdb);
-    case 0x03:
+    case kOpRequestSense:
         return RequestSense(cdb);
     default:
         break;
@@ -141,7 +214,7 @@ DeviceModel::Answer DeviceModel::Dispatch(const ScsiRequest& r, uint32_t room) {
     if (f.dataProtect)
         return Check(kDataProtect, f.errorAsc, f.errorAscq);
     switch (cdb[0]) {
-    case 0x00:
+    case kOpTestUnitReady:
         return TestUnitReady();
     case 0x25:
         return ReadCapacity(cdb);
@@ -172,17 +245,20 @@ DeviceModel::Answer DeviceModel::Inquiry(const uint8_t* cdb) {
     if (!evpd) {
         if (page != 0)
             return Check(kIllegalRequest, kAscInvalidFieldInCdb);
-        a.in.assign(kInquiryLength, 0);
+        // Laid out whole, then cut to the length this device returns.
+        const size_t length = config_.inquiryLength;
+        a.in.assign(std::max(length, kInquiryFieldsEnd), 0);
         a.in[0] = byte0;
         a.in[1] = config_.removable ? 0x80 : 0x00;
         a.in[2] = config_.ansiVersion & 0x07;
         a.in[3] = config_.ansiVersion >= 2 ? 0x02 : config_.ansiVersion;
-        a.in[4] = static_cast<uint8_t>(kInquiryLength - 5);
+        a.in[4] = static_cast<uint8_t>(length - 5);
         a.in[7] = static_cast<uint8_t>((config_.sync ? 0x10 : 0) | (config_.wide16 ? 0x20 : 0) |
                                        (config_.wide32 ? 0x40 : 0));
         PutPadded(&a.in[8], config_.vendor, 8);
         PutPadded(&a.in[16], config_.product, 16);
         PutPadded(&a.in[32], config_.revision, 4);
+        a.in.resize(length);
     } else if (page == 0x00) {
         a.in = {byte0, 0x00, 0x00, 0, 0x00};
         if (!config_.faults.serialUnsupported)
@@ -191,6 +267,13 @@ DeviceModel::Answer DeviceModel::Inquiry(const uint8_t* cdb) {
     } else if (page == 0x80 && !config_.faults.serialUnsupported) {
         std::string serial =
             config_.faults.serialLeadingBlank ? " " + config_.serial : config_.serial;
+        // A fixed-width field: blanks after a left-justified number, before
+        // a right-justified one.
+        if (serial.size() < config_.serialWidth) {
+            std::string blanks(config_.serialWidth - serial.size(), ' ');
+            serial =
+                config_.serialJustify == SerialJustify::Left ? serial + blanks : blanks + serial;
+        }
         if (serial.size() > 255)
             serial.resize(255);
         a.in = {byte0, 0x80, 0x00, static_cast<uint8_t>(serial.size())};
@@ -202,25 +285,31 @@ DeviceModel::Answer DeviceModel::Inquiry(const uint8_t* cdb) {
     return a;
 }
 
+// Sense data in fixed format as REQUEST SENSE returns it, cut to the
+// allocation length (SCSI-2: 0 asks for 4 bytes).
+DeviceModel::Answer DeviceModel::SenseBytes(uint8_t key, uint8_t asc, uint8_t ascq,
+                                            uint8_t allocation) const {
+    Answer a;
+    a.in.assign(18, 0);
+    a.in[0] = config_.faults.senseValidBit ? 0xF0 : 0x70;
+    a.in[2] = key;
+    a.in[7] = 10;
+    a.in[12] = asc;
+    a.in[13] = ascq;
+    CutTo(a.in, allocation == 0 ? 4 : allocation);
+    return a;
+}
+
 // The sense data of the condition the unit is in now; the command itself
 // succeeds (sense is also delivered automatically with every CHECK CONDITION).
 DeviceModel::Answer DeviceModel::RequestSense(const uint8_t* cdb) {
     const Faults& f = config_.faults;
-    Answer a;
-    a.in.assign(18, 0);
-    a.in[0] = f.senseValidBit ? 0xF0 : 0x70;
-    a.in[7] = 10;
-    if (f.hardwareError || f.dataProtect) {
-        a.in[2] = f.hardwareError ? kHardwareError : kDataProtect;
-        a.in[12] = f.errorAsc;
-        a.in[13] = f.errorAscq;
-    } else if (notReady_) {
-        a.in[2] = kNotReady;
-        a.in[12] = *f.notReadyAsc;
-        a.in[13] = f.notReadyAscq;
-    }
-    CutTo(a.in, cdb[4] == 0 ? 4 : cdb[4]); // SCSI-2: allocation 0 asks for 4 bytes
-    return a;
+    if (f.hardwareError || f.dataProtect)
+        return SenseBytes(f.hardwareError ? kHardwareError : kDataProtect, f.errorAsc, f.errorAscq,
+                          cdb[4]);
+    if (notReady_)
+        return SenseBytes(kNotReady, *f.notReadyAsc, f.notReadyAscq, cdb[4]);
+    return SenseBytes(kNoSense, 0, 0, cdb[4]);
 }
 
 DeviceModel::Answer DeviceModel::TestUnitReady() {
@@ -249,14 +338,14 @@ DeviceModel::Answer DeviceModel::MediumCheck() const {
 }
 
 DeviceModel::Answer DeviceModel::ReadCapacity(const uint8_t* cdb) {
-    if (Answer refused = MediumCheck(); refused.check)
+    if (Answer refused = MediumCheck(); refused.status != kGood)
         return refused;
     const bool pmi = cdb[8] & 0x01;
     if ((!pmi && Be32(cdb + 2) != 0) || (cdb[1] & 0x01))
         return Check(kIllegalRequest, kAscInvalidFieldInCdb);
     Answer a;
     PutBe(a.in, config_.blocks - 1, 4);
-    PutBe(a.in, config_.blockSize, 4);
+    PutBe(a.in, config_.faults.capacityBlockLength.value_or(config_.blockSize), 4);
     return a;
 }
 
@@ -389,7 +478,7 @@ DeviceModel::Answer DeviceModel::WriteBuffer(const ScsiRequest& r) {
     }
     Answer a;
     a.outWanted = length;
-    uint32_t offered = r.data != nullptr && r.direction != DataDirection::In ? r.dataLength : 0;
+    uint32_t offered = OfferedOut(r);
     uint32_t arrived = std::min(length, offered);
     if (arrived > skip)
         std::memcpy(buffer_.data() + offset, r.data + skip, arrived - skip);
@@ -397,7 +486,7 @@ DeviceModel::Answer DeviceModel::WriteBuffer(const ScsiRequest& r) {
 }
 
 DeviceModel::Answer DeviceModel::Seek(const uint8_t* cdb) {
-    if (Answer refused = MediumCheck(); refused.check)
+    if (Answer refused = MediumCheck(); refused.status != kGood)
         return refused;
     uint32_t lba = static_cast<uint32_t>(cdb[1] & 0x1F) << 16 | Be16(cdb + 2);
     if (lba >= config_.blocks)
@@ -406,7 +495,7 @@ DeviceModel::Answer DeviceModel::Seek(const uint8_t* cdb) {
 }
 
 DeviceModel::Answer DeviceModel::Read10(const uint8_t* cdb, uint32_t room) {
-    if (Answer refused = MediumCheck(); refused.check)
+    if (Answer refused = MediumCheck(); refused.status != kGood)
         return refused;
     if (cdb[1] & 0x01) // relative addressing
         return Check(kIllegalRequest, kAscInvalidFieldInCdb);

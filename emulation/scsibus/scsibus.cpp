@@ -30,7 +30,8 @@ ScsiBus::ScsiBus(Machine machine) : machine_(std::move(machine)) {
             aspiAdapters_.push_back(i);
         std::vector<std::unique_ptr<DeviceModel>> models;
         for (const DeviceConfig& d : adapter.devices)
-            models.push_back(std::make_unique<DeviceModel>(d));
+            models.push_back(
+                std::make_unique<DeviceModel>(d, adapter.shortTransfer == ShortTransfer::Underrun));
         devices_.push_back(std::move(models));
     }
 }
@@ -54,12 +55,13 @@ ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
         return o;
     }
     const AdapterConfig& adapter = machine_.adapters[request.adapter];
-    bool targetAnswers = false;
+    DeviceModel* target = nullptr; // the target's first unit, which speaks for it
     for (auto& model : devices_[request.adapter]) {
         const DeviceConfig& d = model->config();
         if (d.target != request.target)
             continue;
-        targetAnswers = true;
+        if (!target)
+            target = model.get();
         if (d.lun == request.lun) {
             uint32_t sequence = o.sequence;
             o = model->Execute(request);
@@ -69,11 +71,19 @@ ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
             return o;
         }
     }
-    // Nobody at this address. A present target without that logical unit,
-    // and the adapter's own id, report "no device"; an empty id does so too
-    // unless the adapter is set to let the selection time out.
-    if (targetAnswers || request.target == adapter.hostId ||
-        adapter.missing == MissingTarget::NoDevice) {
+    // A present target answers for its unconfigured logical units itself,
+    // unless the adapter reports them as absent.
+    if (target && adapter.missingLun == MissingLun::NotSupported) {
+        uint32_t sequence = o.sequence;
+        o = target->ExecuteForAbsentUnit(request);
+        o.sequence = sequence;
+        o.durationUs = DurationUs(target->config(), o.transferred);
+        return o;
+    }
+    // Nobody at this address. The adapter's own id reports "no device"; an
+    // empty id does so too unless the adapter is set to let the selection
+    // time out.
+    if (target || request.target == adapter.hostId || adapter.missing == MissingTarget::NoDevice) {
         o.srbStatus = kSsNoDevice;
     } else {
         o.srbStatus = kSsErr;

@@ -28,13 +28,14 @@ struct ScsiRequest {
 
 // Outcome of one request, in ASPI terms (the NT side maps them).
 // A hung command leaves srbStatus 00h (pending) with neverCompletes set.
-// A transfer shorter than the host's buffer, on a device configured with
-// `underrun`, completes (srbStatus 01h) with haStatus 12h; more data than
-// the buffer holds (an overrun) ends with srbStatus 04h and haStatus 12h.
+// A transfer shorter than the host's buffer completes (srbStatus 01h), with
+// haStatus 12h on an adapter that reports underruns (or a device configured
+// with `underrun`); more data than the buffer holds (an overrun) ends with
+// srbStatus 04h and haStatus 12h.
 struct ScsiOutcome {
     uint8_t srbStatus = 0x01; // SS_COMP, SS_ERR (04h), SS_NO_DEVICE (82h), SS_INVALID_HA (81h)
     uint8_t haStatus = 0x00;  // 00h, 11h selection time-out, 12h data over/underrun
-    uint8_t targetStatus = 0; // 00h good, 02h check condition
+    uint8_t targetStatus = 0; // 00h good, 02h check condition, 08h busy, 18h reservation conflict
     uint8_t sense[18] = {};   // fixed-format sense data when targetStatus is 02h
     uint32_t transferred = 0; // bytes moved
     uint32_t durationUs = 0;  // modelled time the command takes

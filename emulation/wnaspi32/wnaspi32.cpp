@@ -38,6 +38,8 @@ constexpr BYTE kNoAdapters = 0xE8;
 // The largest transfer the emulated adapters report in their unique bytes.
 constexpr DWORD kMaxTransfer = 0x00100000;
 constexpr size_t kSenseBytes = sizeof(ScsiOutcome{}.sense);
+// How long before a request is due the worker stops sleeping and spins.
+constexpr LONGLONG kWakeMarginMs = 2;
 
 // Writes a block's status last, with release order, so that a thread polling
 // SRB_Status sees every other field of the completed block.
@@ -584,15 +586,18 @@ void AspiManager::WorkerLoop() {
                     continue;
                 }
                 if (!it->hung) {
-                    LONGLONG ms = ((it->due - now) * 1000 + ticksPerSecond_ - 1) / ticksPerSecond_;
-                    wait = std::min<DWORD>(wait, static_cast<DWORD>(std::max<LONGLONG>(ms, 1)));
+                    // Timed waits wake a millisecond or two late: sleep until
+                    // shortly before the request is due, then spin.
+                    LONGLONG ms = (it->due - now) * 1000 / ticksPerSecond_ - kWakeMarginMs;
+                    wait = std::min<DWORD>(wait, static_cast<DWORD>(std::max<LONGLONG>(ms, 0)));
                 }
                 ++it;
             }
         }
         for (const Notice& n : notices)
             Notify(n);
-        WaitForSingleObject(wake_, wait);
+        if (wait != 0)
+            WaitForSingleObject(wake_, wait);
     }
 }
 

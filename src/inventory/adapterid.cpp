@@ -44,16 +44,14 @@ static void FormatPortKey(char* path, size_t size, int portNumber) {
     snprintf(path, size, "%s%d", SCSI_PORT_KEY, portNumber);
 }
 
-// Reads a value of an open key as text: at most size - 1 bytes are kept and
-// the result is always terminated. Returns 1 when the value was read.
+// Reads a value of an open key as text, whatever type it is stored as: at
+// most size - 1 bytes are kept and the result is always terminated. Returns
+// 1 when the value was read.
 static int QueryValueText(HKEY key, const char* valueName, char* dest, size_t size) {
     char value[VALUE_TEXT_SIZE];
     DWORD length = sizeof(value) - 1;
-    DWORD type = 0;
     dest[0] = '\0';
-    if (RegQueryValueExA(key, valueName, NULL, &type, (BYTE*)value, &length) != ERROR_SUCCESS)
-        return 0;
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
+    if (RegQueryValueExA(key, valueName, NULL, NULL, (BYTE*)value, &length) != ERROR_SUCCESS)
         return 0;
     value[length < sizeof(value) ? length : sizeof(value) - 1] = '\0';
     CopyText(dest, size, value);
@@ -118,6 +116,19 @@ void IdentifyNtAdapter(int portNumber, int recordIndex) {
     ReadRegistryString("\\0000", "Service", service, sizeof(service) - 4);
     strcat(service, ".sys");
     CopyText(record->DriverFile, NT_DRIVER_FILE_LIMIT, service);
+}
+
+// Reads a class entry's "PortDriver" as the search does: into 20 bytes, so a
+// longer value cannot be read. The text is always terminated. Returns 1 when
+// the value was read.
+static int QueryPortDriver(HKEY entryKey, char* portDriver) {
+    DWORD length = CLASS_VALUE_SIZE;
+
+    if (RegQueryValueExA(entryKey, "PortDriver", NULL, NULL, (BYTE*)portDriver, &length) !=
+        ERROR_SUCCESS)
+        return 0;
+    portDriver[length < CLASS_VALUE_SIZE ? length : CLASS_VALUE_SIZE] = '\0';
+    return 1;
 }
 
 // Looks through the PCI enumeration for the SCSI adapter whose "Driver"
@@ -196,7 +207,7 @@ void IdentifyWin95Adapter(int recordIndex) {
         return;
     for (DWORD k = 0; k < MAX_CLASS_ENTRIES; k++) {
         HKEY entryKey;
-        char portDriver[CLASS_VALUE_SIZE] = " ";
+        char portDriver[CLASS_VALUE_SIZE + 1] = " ";
         char driverKey[MAX_PATH + 16];
         char deviceKey[REGISTRY_PATH_SIZE];
 
@@ -205,7 +216,7 @@ void IdentifyWin95Adapter(int recordIndex) {
         snprintf(path, sizeof(path), "%s\\%s", SCSI_CLASS_KEY, entry);
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &entryKey) != ERROR_SUCCESS)
             break;
-        int haveDriver = QueryValueText(entryKey, "PortDriver", portDriver, sizeof(portDriver));
+        int haveDriver = QueryPortDriver(entryKey, portDriver);
         RegCloseKey(entryKey);
         if (!haveDriver)
             continue;
@@ -214,10 +225,9 @@ void IdentifyWin95Adapter(int recordIndex) {
         if (FindTextIgnoreCase(portDriver, record->Identifier) == NotFoundOffset)
             continue;
         snprintf(driverKey, sizeof(driverKey), "SCSIAdapter\\%s", entry);
-        // A class entry without a PCI device (a stale entry) does not stop the
-        // search: a later entry may still describe the adapter.
+        // A class entry that leads to no PCI device ends the search.
         if (!FindPciDeviceKey(driverKey, deviceKey, sizeof(deviceKey)))
-            continue;
+            break;
         // A later matching class entry overwrites what an earlier one wrote.
         FillFromPciDevice(record, deviceKey, entry);
     }

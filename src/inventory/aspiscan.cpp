@@ -57,9 +57,10 @@ static int IsEmptyTarget(const SRB_ExecSCSICmd* srb) {
     return ReadSrbStatus(srb) == SS_NO_DEVICE || srb->SRB_HaStat == HASTAT_SEL_TO;
 }
 
-// Index of the recorded adapter with this ASPI number, or -1.
+// Index of the recorded adapter with this ASPI number, or -1. The records in
+// use are the first AdapterCount; an adapter may have an empty identifier.
 static int FindAdapterRecord(BYTE adapterNumber) {
-    for (int i = 0; i < MAX_ADAPTERS && HostAdapterTable[i].Identifier[0] != '\0'; i++)
+    for (int i = 0; i < AdapterCount && i < MAX_ADAPTERS; i++)
         if (HostAdapterTable[i].AdapterNumber == adapterNumber)
             return i;
     return -1;
@@ -202,7 +203,7 @@ static int NextAdapter(void) {
     ScanSlot |= SLOTS_PER_ADAPTER - 1;
     ScanTargetId = 0;
     int next = current + 1;
-    if (current < 0 || next >= MAX_ADAPTERS || HostAdapterTable[next].Identifier[0] == '\0')
+    if (current < 0 || next >= AdapterCount || next >= MAX_ADAPTERS)
         return 0;
     ScanAdapterNumber = HostAdapterTable[next].AdapterNumber;
     HighestTargetId = HostAdapterTable[next].MaxTargets == NARROW_TARGETS ? 7 : 15;
@@ -215,7 +216,7 @@ LRESULT OnScanStart(HWND window) {
         return 0;
     // Without a recorded adapter there is nothing to scan: finish at once so
     // the views are completed and the main window comes up.
-    if (UseAspi != 1 || AdapterCount < 1 || HostAdapterTable[0].Identifier[0] == '\0') {
+    if (UseAspi != 1 || AdapterCount < 1) {
         FinishScan();
         return 0;
     }

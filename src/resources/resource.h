@@ -6,6 +6,8 @@
 // symbolic name IDS_... here, and the string tables and the code use only
 // these names, never bare numbers.
 #define IDS_TREE_ROOT 1
+// Tree label of an adapter without an identifier; %u is its ASPI number.
+#define IDS_TREE_UNNAMED_ADAPTER 2
 #define IDS_COLUMN_SCSI_ID 5
 #define IDS_COLUMN_TYPE 6
 #define IDS_COLUMN_MANUFACTURER 7

@@ -17,6 +17,10 @@ HelpViewerProc HelpViewer = WinHelpA;
 
 static HFONT AboutFont14;
 static HFONT AboutFont11;
+// The box's picture. A static control does not free a bitmap it was handed,
+// and not every system frees one it loaded from the template, so the box
+// loads and frees its own.
+static HBITMAP AboutPicture;
 
 // A registry failure ends the program: tell the user, take the splash down.
 static int FailHelpLookup(UINT stringId) {
@@ -96,6 +100,23 @@ static void DeleteAboutFonts(void) {
     AboutFont11 = NULL;
 }
 
+static void ShowAboutPicture(HWND dialog) {
+    HINSTANCE instance = (HINSTANCE)GetWindowLongPtrA(dialog, GWLP_HINSTANCE);
+
+    AboutPicture = LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_ABOUT));
+    if (AboutPicture != NULL)
+        SendDlgItemMessageA(dialog, IDC_DEVICE_PICTURE, STM_SETIMAGE, IMAGE_BITMAP,
+                            (LPARAM)AboutPicture);
+}
+
+static void FreeAboutPicture(HWND dialog) {
+    if (AboutPicture == NULL)
+        return;
+    SendDlgItemMessageA(dialog, IDC_DEVICE_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0);
+    DeleteObject(AboutPicture);
+    AboutPicture = NULL;
+}
+
 // Fills the title and controls 500-505 from the program's version record.
 static void ShowVersionRecord(HWND dialog) {
     char path[ABOUT_TEXT_SIZE];
@@ -154,6 +175,7 @@ static BOOL OnAboutInit(HWND dialog) {
     AboutFont14 = CreateAboutFont(14);
     AboutFont11 = CreateAboutFont(11);
     CenterWindow(dialog, GetWindow(dialog, GW_OWNER));
+    ShowAboutPicture(dialog);
     ShowVersionRecord(dialog);
     SendDlgItemMessageA(dialog, IDC_ABOUT_RUNNING_ON, WM_SETFONT, (WPARAM)AboutFont14, TRUE);
     FormatOsVersionLine(GetVersion(), line, sizeof line);
@@ -173,8 +195,10 @@ INT_PTR CALLBACK AboutDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
         }
         break;
     case WM_DESTROY:
-        // The fonts live exactly as long as the box's controls use them.
+        // The fonts and the picture live exactly as long as the box's
+        // controls use them.
         DeleteAboutFonts();
+        FreeAboutPicture(dialog);
         break;
     }
     return FALSE;

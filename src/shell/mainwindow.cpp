@@ -82,6 +82,23 @@ LONG StoreWindowPos(HKEY key, int screenWidth, int screenHeight, WindowPosition*
     return RegSetValueExA(key, WINDOW_POS_VALUE, 0, REG_BINARY, (const BYTE*)record, size);
 }
 
+// 1 when a window placed by the record is usable in the work area: at least
+// the smallest size a user can drag it to, no taller than the work area, and
+// its caption bar wholly inside the work area.
+static int WindowPosIsUsable(const WindowPosition* record, const RECT* workArea) {
+    LONGLONG right = (LONGLONG)record->Left + record->Width;
+    LONGLONG captionBottom =
+        (LONGLONG)record->Top + GetSystemMetrics(SM_CYFRAME) + GetSystemMetrics(SM_CYCAPTION);
+
+    if (record->Width < GetSystemMetrics(SM_CXMINTRACK) ||
+        record->Height < GetSystemMetrics(SM_CYMINTRACK) ||
+        record->Height > workArea->bottom - workArea->top)
+        return 0;
+    // The caption is where the user takes hold of the window to move it.
+    return record->Left >= workArea->left && right <= workArea->right &&
+           record->Top >= workArea->top && captionBottom <= workArea->bottom;
+}
+
 static LONG OpenSettingsKey(HKEY* key) {
     return RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, NULL, REG_OPTION_NON_VOLATILE,
                            KEY_ALL_ACCESS, NULL, key, NULL);
@@ -111,9 +128,17 @@ int ReadWindowPos(WindowPosition* record) {
     return found;
 }
 
-// The position the window opens at: stored, rescaled, or the defaults.
+static void GetWorkArea(RECT* workArea, int screenWidth, int screenHeight) {
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, workArea, 0))
+        SetRect(workArea, 0, 0, screenWidth, screenHeight);
+}
+
+// The position the window opens at: stored, rescaled, or the defaults. A
+// record that would leave the window out of reach or too small to use is
+// replaced by the defaults, in the registry too, so the window recovers.
 static void LoadWindowPos(int screenWidth, int screenHeight) {
     HKEY key;
+    RECT workArea;
 
     ZeroMemory(&WindowPosRecord, sizeof WindowPosRecord);
     if (OpenSettingsKey(&key) != ERROR_SUCCESS) {
@@ -125,6 +150,9 @@ static void LoadWindowPos(int screenWidth, int screenHeight) {
     else if (WindowPosRecord.ScreenWidth != screenWidth ||
              WindowPosRecord.ScreenHeight != screenHeight)
         StoreWindowPos(key, screenWidth, screenHeight, &WindowPosRecord, sizeof WindowPosRecord, 0);
+    GetWorkArea(&workArea, screenWidth, screenHeight);
+    if (!WindowPosIsUsable(&WindowPosRecord, &workArea))
+        StoreWindowPos(key, screenWidth, screenHeight, &WindowPosRecord, sizeof WindowPosRecord, 1);
     RegCloseKey(key);
 }
 

@@ -2,6 +2,7 @@
 // files, the SCSI transport and the adapters, then the message loop.
 #include "startup.h"
 #include <ctype.h>
+#include <stdio.h>
 #include <string.h>
 #include "resource.h"
 #include "inventory/adapterid.h"
@@ -79,6 +80,18 @@ void FillAdapterRecord(HostAdapterRecord* record, const SRB_HAInquiry* block) {
     record->DeviceCount = 0;
 }
 
+// An adapter left without an identifier would show an empty label, or one
+// borrowed from another adapter's registry entries: it is named by its ASPI
+// number instead, in parentheses so that it reads as no adapter's
+// description.
+static void LabelUnnamedAdapter(HostAdapterRecord* record) {
+    char format[sizeof record->Description];
+
+    if (LoadStringA(AppInstance, IDS_TREE_UNNAMED_ADAPTER, format, sizeof format) > 0)
+        snprintf(record->Description, sizeof record->Description, format,
+                 (unsigned)record->AdapterNumber);
+}
+
 // Adapters that are not SCSI host adapters of their own: on Windows 95 the
 // ESDI_506 (IDE) pseudo adapter and any with an impossible SCSI ID, on NT
 // the ports at the primary and secondary IDE channels' addresses.
@@ -131,6 +144,8 @@ void BeginAdapterEnumeration(int reported, int atStartup) {
         IdentifyHostAdapter(adapterNumber, filled);
         if (PlatformKind == PLATFORM_WIN95)
             DescribeAdapter(record);
+        if (record->Identifier[0] == '\0')
+            LabelUnnamedAdapter(record);
         record->TreeItem = AddTreeItem(record->Description, TreeView, filled);
         filled++;
     }

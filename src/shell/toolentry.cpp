@@ -1,54 +1,44 @@
-// The tool dialogs (device properties, diagnostics, performance, adapter and
-// system information), the listing files and the feature gathering are not
-// part of this build yet: their entries return "nothing done" and show
-// nothing. Each becomes a call of its dialog or routine when that lands.
+// The table's initial entries: each calls its dialog or routine (the test
+// dialogs' entries are defined with their dialogs). Entries whose tool is
+// not part of this build yet return "nothing done" and show nothing.
 #include "toolentry.h"
+#include "inventory/inventory.h"
+#include "listing/listing.h"
+#include "resource.h"
+#include "tools/adapterinfo.h"
+#include "tools/features.h"
+#include "tools/properties.h"
+#include "tools/systeminfo.h"
 
-int OpenDevicePropertiesDialog(HWND, int) {
-    return 0;
+int OpenDevicePropertiesDialog(HWND owner, int slot) {
+    SelectedDevice = slot;
+    PropertiesStartPage = 0;
+    return (int)ShowDeviceProperties(owner);
 }
 
-int OpenDiagnosticTestsDialog(HWND, int) {
-    return 0;
+int OpenAdapterInfoDialog(HWND owner, int adapterIndex) {
+    if (adapterIndex < 0 || adapterIndex >= MAX_ADAPTERS)
+        return 0;
+    return (int)DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ADAPTER_INFO), owner,
+                                AdapterInfoDialog, (LPARAM)adapterIndex);
 }
 
-int OpenPerformanceTestsDialog(HWND, int) {
-    return 0;
+int OpenSystemInfoDialog(HWND owner) {
+    return (int)DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SYSTEM_INFO), owner,
+                                SystemInfoDialog, 0);
 }
 
-int OpenAdapterInfoDialog(HWND, int) {
-    return 0;
+void RunCollectDeviceFeatures(void) {
+    CollectDeviceFeatures();
 }
-
-int OpenSystemInfoDialog(HWND) {
-    return 0;
-}
-
-int RunOpenListing(HWND) {
-    return 0;
-}
-
-int RunSaveListing(HWND) {
-    return 0;
-}
-
-int RunSaveListingAs(HWND) {
-    return 0;
-}
-
-const char* CurrentListingTitle(void) {
-    return "";
-}
-
-void RunCollectDeviceFeatures(void) {}
 
 ToolEntryTable ToolEntries = {OpenDevicePropertiesDialog,
                               OpenDiagnosticTestsDialog,
                               OpenPerformanceTestsDialog,
                               OpenAdapterInfoDialog,
                               OpenSystemInfoDialog,
-                              RunOpenListing,
-                              RunSaveListing,
-                              RunSaveListingAs,
+                              OpenListingFile,
+                              SaveListingFile,
+                              SaveListingFileAs,
                               CurrentListingTitle,
                               RunCollectDeviceFeatures};

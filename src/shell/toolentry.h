@@ -27,16 +27,12 @@ typedef struct {
 
 extern ToolEntryTable ToolEntries;
 
-// The table's initial entries.
+// The table's initial entries (the listing entries are in listing/listing.h).
 int OpenDevicePropertiesDialog(HWND owner, int slot);
 int OpenDiagnosticTestsDialog(HWND owner, int slot);
 int OpenPerformanceTestsDialog(HWND owner, int slot);
 int OpenAdapterInfoDialog(HWND owner, int adapterIndex);
 int OpenSystemInfoDialog(HWND owner);
-int RunOpenListing(HWND owner);
-int RunSaveListing(HWND owner);
-int RunSaveListingAs(HWND owner);
-const char* CurrentListingTitle(void);
 void RunCollectDeviceFeatures(void);
 
 #endif

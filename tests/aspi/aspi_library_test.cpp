@@ -14,7 +14,7 @@ namespace {
 
 // Targets of adapter 0 of test-bus.ini.
 constexpr BYTE kInstant = 0, kSlow = 1, kHardwareError = 2, kHangAbortOk = 3, kHangNoAbort = 4,
-               kUnderrun = 5;
+               kUnderrun = 5, kBusy = 8;
 
 std::string Text(const BYTE* bytes, size_t n) {
     return std::string(reinterpret_cast<const char*>(bytes),
@@ -107,6 +107,10 @@ TEST_F(AspiLibraryTest, HowEachRequestEnds) {
         {0, kUnderrun, "12 01 80 00 FF 00", SRB_DIR_IN, 255, "01: 01 12 00 len 255 | 05 80 00 04"},
         {0, kHardwareError, "00 00 00 00 00 00", 0, 0,
          "04: 04 00 02 len 0 sense 70 04/40/00 CC CC"},
+        {0, kBusy, "00 00 00 00 00 00", 0, 0, "04: 04 00 08 len 0"}, // sense untouched
+        // The LQ450 reports a short transfer as an underrun, with the residual.
+        {1, 0, "12 00 00 00 60 00", SRB_DIR_IN | SRB_ENABLE_RESIDUAL_COUNT, 96,
+         "01: 01 12 00 len 60 | 00 00 02 02"},
     };
     for (const Case& c : cases) {
         static BYTE data[256];
@@ -120,7 +124,7 @@ TEST_F(AspiLibraryTest, HowEachRequestEnds) {
         int n = snprintf(ended, sizeof ended, "%02X: %02X %02X %02X len %u",
                          static_cast<unsigned>(returned), srb.SRB_Status, srb.SRB_HaStat,
                          srb.SRB_TargStat, static_cast<unsigned>(srb.SRB_BufLen));
-        if (srb.SRB_TargStat == STATUS_CHKCOND)
+        if (srb.SRB_TargStat == STATUS_CHKCOND || srb.SenseArea[0] != 0xCC) // sense written
             n += snprintf(ended + n, sizeof ended - n, " sense %02X %02X/%02X/%02X %02X %02X",
                           srb.SenseArea[0], srb.SenseArea[2], srb.SenseArea[12], srb.SenseArea[13],
                           srb.SenseArea[14], srb.SenseArea[15]);

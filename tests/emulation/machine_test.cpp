@@ -21,21 +21,24 @@ const char kEveryKey[] =
     "; a machine that sets every key\n[machine]\nname=Test bench  ; trailing comment\n"
     "family=win95\naspi=not-available\naspi_zero_adapters=1\nscreen=1024x768\n"
     "help_path=C:\\Program Files\\Quorvex\n"
+    "absent_files=KVXHBA.VxD , lq450.mpd\nunversioned_files=WNASPI32.DLL\n"
     "[adapter.3]\nidentifier=SECOND\n"
     "[adapter.0]\nidentifier=KESTRAIL\nmanager=VELTRANE ASPI32\nhost_id=15\nmax_targets=0\n"
     "missing=selection-timeout\naspi_visible=0\nnt_port=2\nio_address=0x6000\nbuses=2\n"
     "nt_driver=kestrail\nmfg=Veltrane\ndevice_desc=Veltrane Kestrail Wide SCSI Host Adapter\n"
     "service=kestrail\nport_driver=kestrail.mpd\ndriver_date=10-02-1997\n"
     "pci_class=SCSIAdapter\npci_driver=SCSIAdapter\\0000\nhw_revision=003\n"
-    "driver_version=2.10.0.0\n"
+    "driver_version=2.10.0.0\nmissing_lun=no-device\nshort_transfer=underrun\n"
     "[device.0.3]\ntype=cdrom\nqualifier=3\nremovable=1\nansi=3\nsync=1\nwide16=1\nwide32=1\n"
     "vendor=QUANTUM\nproduct=ATLAS II 4.5WLS\nrevision=0A0A\nserial=PCB89701234\n"
-    "blocks=8888888\nblock_size=2048\ncaching_page=0\nrcd=1\nwce=1\ngeometry_page=0\nrpm=7200\n"
+    "blocks=8888888\nblock_size=2048\ncaching_page=1\nrcd=1\nwce=1\ngeometry_page=1\nrpm=7200\n"
     "buffer=1048576\nlatency_us=250\nbandwidth_kbs=0x4000\ndrive_letter=e\n"
     "class_device=CdRom0\nnot_ready=04/01\nready_after_tur=3\nunit_attention=29\n"
     "hardware_error=40/00\nbuffer_mismatch_at=100\ndescriptor_ff=1\nserial_unsupported=1\n"
     "serial_leading_blank=1\nhang=12, 0x1A\nabort_accepted=0\nunderrun=1\n"
     "read_errors=1000-1999\nsense_valid=1\nnt_zero_bytes=1\n"
+    "capacity_block_length=0\nserial_width=20\nserial_justify=right\ninquiry_length=36\n"
+    "busy=00,28\nreservation_conflict=1\n"
     "[device.0.1.2]\ntype=0x1e\ndata_protect=27/01\nread_errors=77\n";
 
 TEST(MachineFile, EveryKeyLandsInItsField) {
@@ -45,6 +48,8 @@ TEST(MachineFile, EveryKeyLandsInItsField) {
     EXPECT_TRUE(m.family == Family::Win95 && m.aspi == AspiState::NotAvailable);
     EXPECT_EQ(std::tie(m.reportZeroAdapters, m.screenWidth, m.screenHeight),
               std::make_tuple(true, 1024, 768));
+    EXPECT_EQ(std::tie(m.absentFiles, m.unversionedFiles),
+              std::make_tuple(Strings{"KVXHBA.VxD", "lq450.mpd"}, Strings{"WNASPI32.DLL"}));
 
     // Ordered by number, not by position in the file.
     ASSERT_EQ(m.adapters.size(), 2u);
@@ -59,7 +64,8 @@ TEST(MachineFile, EveryKeyLandsInItsField) {
     EXPECT_EQ(
         std::make_tuple(a.hostId, a.maxTargets, a.aspiVisible, a.ntPort, a.ioAddress, a.buses),
         std::make_tuple(15, 0, false, 2, 0x6000u, 2));
-    EXPECT_EQ(a.missing, MissingTarget::SelectionTimeout);
+    EXPECT_TRUE(a.missing == MissingTarget::SelectionTimeout &&
+                a.missingLun == MissingLun::NoDevice && a.shortTransfer == ShortTransfer::Underrun);
 
     // Devices sorted by target, each attached to the adapter its section names.
     ASSERT_EQ(a.devices.size(), 2u);
@@ -73,13 +79,16 @@ TEST(MachineFile, EveryKeyLandsInItsField) {
     const DeviceConfig& d = a.devices[1];
     EXPECT_EQ((Strings{d.vendor, d.product, d.revision, d.serial, d.driveLetter, d.classDevice}),
               (Strings{"QUANTUM", "ATLAS II 4.5WLS", "0A0A", "PCB89701234", "E", "CdRom0"}));
-    EXPECT_EQ(std::make_tuple(d.target, d.lun, d.peripheralType, d.peripheralQualifier,
-                              d.ansiVersion, d.blocks, d.blockSize, d.rotationRate, d.bufferBytes,
-                              d.latencyUs, d.bandwidthKBs),
-              std::make_tuple(3, 0, 0x05, 3, 3, 8888888u, 2048u, 7200, 1048576u, 250u, 0x4000u));
+    EXPECT_EQ(
+        std::make_tuple(d.target, d.lun, d.peripheralType, d.peripheralQualifier, d.ansiVersion,
+                        d.blocks, d.blockSize, d.rotationRate, d.bufferBytes, d.latencyUs,
+                        d.bandwidthKBs, d.serialWidth, d.inquiryLength),
+        std::make_tuple(3, 0, 0x05, 3, 3, 8888888u, 2048u, 7200, 1048576u, 250u, 0x4000u, 20, 36));
+    EXPECT_EQ(d.serialJustify, SerialJustify::Right);
+    // Pages a CD-ROM drive has only when the file says so.
     EXPECT_EQ((std::vector<bool>{d.removable, d.sync, d.wide16, d.wide32, d.hasCachingPage,
                                  d.readCacheDisabled, d.writeCacheEnabled, d.hasGeometryPage}),
-              (std::vector<bool>{true, true, true, true, false, true, true, false}));
+              (std::vector<bool>{true, true, true, true, true, true, true, true}));
     const Faults& f = d.faults;
     EXPECT_EQ(std::make_tuple(f.notReadyAsc, f.notReadyAscq, f.readyAfterTur, f.unitAttentionAsc,
                               f.errorAsc, f.errorAscq, f.bufferMismatchAt, f.readErrorFirst,
@@ -90,10 +99,14 @@ TEST(MachineFile, EveryKeyLandsInItsField) {
                                  f.senseValidBit, f.ntZeroBytes}),
               (std::vector<bool>{true, true, true, true, false, true, true, true}));
     EXPECT_EQ(f.hangOpcodes, (std::vector<uint8_t>{0x12, 0x1A}));
+    EXPECT_EQ(f.capacityBlockLength, 0u);
+    EXPECT_EQ(f.busyOpcodes, (std::vector<uint8_t>{0x00, 0x28}));
+    EXPECT_TRUE(f.reservationConflict);
 }
 
 TEST(MachineFile, DefaultsAndLenientSyntax) {
-    Machine m = ParseMachine("[adapter.0]\r\n[device.0.2]\r\n", "min.ini");
+    Machine m =
+        ParseMachine("[adapter.0]\r\n[device.0.2]\r\n[device.0.4]\r\ntype=tape\r\n", "min.ini");
     EXPECT_TRUE(m.family == Family::Nt40 && m.aspi == AspiState::Installed);
     EXPECT_EQ(m.screenWidth, 800);
     EXPECT_TRUE(m.helpPath.empty());
@@ -101,11 +114,16 @@ TEST(MachineFile, DefaultsAndLenientSyntax) {
     const AdapterConfig& a = m.adapters[0];
     EXPECT_EQ(std::tie(a.managerId, a.hostId, a.maxTargets, a.aspiVisible),
               std::make_tuple("ASPI for WIN32", 7, 8, true));
-    ASSERT_EQ(a.devices.size(), 1u);
+    EXPECT_TRUE(a.missingLun == MissingLun::NotSupported &&
+                a.shortTransfer == ShortTransfer::Residual);
+    ASSERT_EQ(a.devices.size(), 2u);
     const DeviceConfig& d = a.devices[0];
-    EXPECT_EQ(std::make_tuple(d.target, d.peripheralType, d.ansiVersion, d.blockSize),
-              std::make_tuple(2, 0, 2, 512u));
+    EXPECT_EQ(std::make_tuple(d.target, d.peripheralType, d.ansiVersion, d.blockSize,
+                              d.inquiryLength, d.serialWidth),
+              std::make_tuple(2, 0, 2, 512u, 96, 0));
     EXPECT_TRUE(d.hasCachingPage && d.hasGeometryPage && d.faults.abortAccepted);
+    // Only direct-access devices have the caching and geometry pages unasked.
+    EXPECT_FALSE(a.devices[1].hasCachingPage || a.devices[1].hasGeometryPage);
     EXPECT_FALSE(d.faults.notReadyAsc || d.faults.unitAttentionAsc || d.faults.readErrorFirst);
     EXPECT_TRUE(ParseMachine("", "empty.ini").adapters.empty());
 
@@ -144,12 +162,19 @@ TEST(MachineFile, ErrorsNameFileAndLine) {
         {"[machine]\nfamily=nt351\n", "2: key 'family': expected one of nt40 | win95"},
         {"[machine]\naspi_zero_adapters=2\n", "2: key 'aspi_zero_adapters': expected 0 or 1"},
         {"[adapter.0]\nhost_id=32\n", "2: key 'host_id': out of range 0-31"},
+        {"[machine]\nabsent_files=IOSUBSYS\\APIX.VxD\n", "2: key 'absent_files': expected file"},
+        {"[machine]\nunversioned_files=a.sys,,b.sys\n", "2: key 'unversioned_files'"},
         {"[adapter.0]\nio_address=0x1G\n", "2: key 'io_address': expected a decimal"},
         {"[adapter.0]\nidentifier=SEVENTEEN_LETTERS\n", "2: key 'identifier': longer than 16"},
         {"[adapter.0]\n[device.0.0]\nnot_ready=04\n", "3: key 'not_ready': expected ASC/ASCQ"},
         {"[adapter.0]\n[device.0.0]\nread_errors=20-10\n", "3: key 'read_errors'"},
         {"[adapter.0]\n[device.0.0]\nhardware_error=40/00\ndata_protect=27/00\n",
-         "4: hardware_error and data_protect exclude each other"}};
+         "4: hardware_error and data_protect exclude each other"},
+        {"[adapter.0]\n[device.0.0]\ntype=tape\nwce=1\n", "4: key 'wce': the device has no"},
+        {"[adapter.0]\n[device.0.0]\ngeometry_page=0\nrpm=1\n", "4: key 'rpm': the device"},
+        {"[adapter.0]\n[device.0.0]\nserial_justify=right\n", "3: key 'serial_justify': needs"},
+        {"[adapter.0]\n[device.0.0]\nserial_width=3\nserial=ABCD\n", "3: key 'serial_width'"},
+        {"[adapter.0]\nshort_transfer=status\n", "2: key 'short_transfer': expected one of"}};
     for (const auto& b : bad)
         EXPECT_THAT(ErrorOf([&] { ParseMachine(b[0], "bad.ini"); }),
                     testing::StartsWith(std::string("bad.ini:") + b[1]));

@@ -59,13 +59,17 @@ const Case kCases[] = {
     {"0:4", kInquiry, "in 96", "01 00 00 96"},
     {"0:0", kInquiry, "in 36", "04 12 00 36 @8 \"QUANTUM\""},
     // READ CAPACITY, TEST UNIT READY and missing media.
-    {"0:1", kCapacity, "in 8", kNoOpcode}, // tapes have no capacity
+    {"0:1", kCapacity, "in 8", kNoOpcode},            // tapes have no capacity
+    {"0:1", "1A 08 08 00 FF 00", "in 255", kIllegal}, // nor the pages of a disk
+    {"0:1", "1A 08 04 00 FF 00", "in 255", kIllegal},
+    {"0:1", "1A 08 3F 00 FF 00", "in 255", "01 00 00 4 @0 03"},
     {"0:5", kCapacity, "in 8", "04 00 02 0 sense 70 02/3A/00"},
     {"0:5", kTur, "none", "04 00 02 0 sense 70 02/3A/00"},
     {"0:8", "0B 00 00 00 00 00", "none", "04 00 02 0 sense 70 02/3A/00"}, // disk without blocks
     {"0:8", kTur, "none", kGood},
     {"0:1", kTur, "none", kGood},
-    {"0:0", "25 00 00 00 00 01 00 00 00 00", "in 8", kIllegal}, // an address without PMI
+    {"0:0", "25 00 00 00 00 01 00 00 00 00", "in 8", kIllegal},           // an address without PMI
+    {"0:20", kCapacity, "in 8", "01 00 00 8 @0 00 00 00 09 00 00 00 00"}, // length reported as 0
     // MODE SENSE: with DBD a 4-byte header, then the page; RCD set, WCE clear.
     {"0:0", "1A 00 08 00 FF 00", "in 255", "01 00 00 24 @3 08 00 87 A2 38 00 00 02 00 08 @14 01"},
     {"0:0", "1A 08 08 00 0A 00", "in 255", "01 00 00 10 @0 0F @10 CC"},
@@ -114,27 +118,56 @@ const Case kCases[] = {
     {"0:15", "28 00 00 00 00 00 00 00 01 00", "in 512", "01 00 00 512"},
     {"0:14", kTur, "none", "04 00 02 0 sense 70 02/3A/00"}, // never ready
     {"0:14", kTur, "none", "04 00 02 0 sense 70 02/3A/00"},
-    // One unit attention, on the first command of any kind.
-    {"0:16", kInquiry, "in 96", "04 00 02 0 sense 70 06/29/00"},
+    // A unit attention spares INQUIRY and ends the next other command.
     {"0:16", kInquiry, "in 96", "01 00 00 96"},
+    {"0:16", "12 01 00 00 FF 00", "in 255", "01 00 00 6"},
+    {"0:16", kTur, "none", "04 00 02 0 sense 70 06/29/00"},
+    {"0:16", kTur, "none", kGood},
+    // ... or on chosen TEST UNIT READY commands.
+    {"0:21", kInquiry, "in 96", "01 00 00 96"},
+    {"0:21", kTur, "none", kGood},
+    {"0:21", kTur, "none", "04 00 02 0 sense 70 06/28/00"},
+    {"0:21", kTur, "none", "04 00 02 0 sense 70 06/28/00"},
+    {"0:21", kTur, "none", kGood},
     // A hardware error or data protect spares only INQUIRY and REQUEST SENSE.
     {"0:17", kInquiry, "in 96", "01 00 00 96"},
     {"0:17", kSerial, "in 255", "01 00 00 4"},
     {"0:17", "28 00 00 00 00 00 00 00 01 00", "in 512", "04 00 02 0 sense 70 04/40/80"},
     {"0:17", kSense, "in 18", "01 00 00 18 @2 04 @12 40 80"},
     {"0:18", kSense, "in 18", "01 00 00 18 @2 07 @12 27"},
-    // Hung commands never complete; others still answer, the unit attention first.
+    // Hung commands never complete; REQUEST SENSE reports the unit attention as data.
     {"0:19", kInquiry, "in 96", "00 00 00 0 hung @0 CC"},
-    {"0:19", kTur, "none", "04 00 02 0 sense 70 06/29/00"},
+    {"0:19", kSense, "in 18", "01 00 00 18 @0 70 00 06 @12 29 00"},
+    {"0:19", kSense, "in 18", "01 00 00 18 @2 00 @12 00"},
     {"0:19", kTur, "none", kGood},
+    // BUSY and RESERVATION CONFLICT take no command and leave a unit attention pending.
+    {"0:22", kTur, "none", "04 00 08 0"},
+    {"0:22", "28 00 00 00 00 00 00 00 01 00", "in 512", "04 00 08 0"},
+    {"0:22", kCapacity, "in 8", "04 00 02 0 sense 70 06/29/00"},
+    {"0:22", kCapacity, "in 8", "01 00 00 8 @3 08"},
+    {"0:23", kTur, "none", "04 00 18 0"},
+    {"0:23", kInquiry, "in 96", "01 00 00 96"},
+    {"0:23", kSense, "in 18", "01 00 00 18 @2 06 @12 28"},
+    {"0:23", kCapacity, "in 8", "04 00 18 0"},
+    // INQUIRY data of 36 bytes; a short transfer succeeds unless the adapter reports underruns.
+    {"0:24", kInquiry, "in 96", "01 00 00 36 @4 1F @35 20 CC"},
+    {"2:1", kInquiry, "in 96", "01 12 00 36 @4 1F"},
+    {"2:1", "12 00 00 00 24 00", "in 36", "01 00 00 36"},
+    // Serial numbers in a fixed field.
+    {"0:25", kSerial, "in 255", "01 00 00 12 @3 08 \"AB12    \""},
+    {"0:26", kSerial, "in 255", "01 00 00 12 @3 08 \"    AB12\""},
     // Absent targets, units and adapters.
     {"2:3", kTur, "none", "04 11 00 0"}, // selection time-out
     {"2:7", kTur, "none", "82 00 00 0"}, // the adapter's own id
     {"1:0", kTur, "none", kGood},        // hidden from ASPI only
     {"3:0", kTur, "none", "81 00 00 0"},
     {"2:1:3", kInquiry, "in 96", "01 00 00 96 @0 06"},
-    {"2:1:1", kInquiry, "in 96", "82 00 00 0"},
-    {"0:2:1", kInquiry, "in 96", "82 00 00 0"},
+    {"2:1:1", kInquiry, "in 96", "82 00 00 0"}, // the adapter's choice
+    // A target answers for its units that are not there.
+    {"0:2:1", kInquiry, "in 96", "01 00 00 96 @0 7F 00 02 02 5B"},
+    {"0:2:1", kSerial, "in 255", "04 00 02 0 sense 70 05/25/00"},
+    {"0:2:1", kTur, "none", "04 00 02 0 sense 70 05/25/00"},
+    {"0:2:1", kSense, "in 18", "01 00 00 18 @2 05 @12 25 00"},
 };
 
 Bytes Hex(const std::string& text) {

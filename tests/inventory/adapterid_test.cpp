@@ -4,194 +4,210 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "inventory/adapterid.h"
-#include "inventory/registry.h"
+#include "support/registry.h"
 
 namespace {
 
-using qvx::test::RegistryKeys;
+const std::string kPorts = "Hardware\\DeviceMap\\Scsi\\Scsi Port ";
+const std::string kClass = "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter\\";
+const std::string kLong(80, 'd'); // longer than any field
 
-const std::string kPorts = "Hardware\\DeviceMap\\Scsi\\";
-const std::string kClass = "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter";
+// Identifier, name, maker, version, description, driver file and date.
+std::string Fields(const HostAdapterRecord& r) {
+    return std::string(r.Identifier) + "|" + r.AdapterName + "|" + r.Manufacturer + "|" +
+           r.Version + "|" + r.Description + "|" + r.DriverFile + "|" + r.DriverDate;
+}
 
-class AdapterIdentification : public testing::Test {
-  protected:
-    void SetUp() override {
-        InitializeInventory();
-        FileVersionText[0] = '\0';
-    }
+// Sets the values whose text is given.
+void Set(qvx::test::RegistryKeys& keys, const std::string& key,
+         std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, text] : values)
+        EXPECT_TRUE(text == nullptr || keys.SetString(key, name, text)) << key << " " << name;
+}
 
-    HostAdapterRecord& Record(int i) {
-        return HostAdapterTable[i];
-    }
+// Each record starts with what the enumeration gave it.
+void StartRecord(LONG platform, const char* identifier, const char* date) {
+    InitializeInventory();
+    PlatformKind = platform;
+    strcpy(HostAdapterTable[0].Identifier, identifier);
+    strcpy(HostAdapterTable[0].DriverDate, date);
+}
 
-    // Identifier, name, maker, version, description, driver file and date.
-    static std::string Fields(const HostAdapterRecord& r) {
-        return std::string(r.Identifier) + "|" + r.AdapterName + "|" + r.Manufacturer + "|" +
-               r.Version + "|" + r.Description + "|" + r.DriverFile + "|" + r.DriverDate;
-    }
-
-    // Sets the values whose text is given.
-    void Set(const std::string& key, std::initializer_list<std::pair<const char*, const char*>> v) {
-        for (const auto& [name, text] : v)
-            if (text) {
-                ASSERT_TRUE(keys.SetString(key, name, text)) << key << " " << name;
-            }
-    }
-
-    // An NT SCSI port and the legacy enumeration key of its driver.
-    void LayNtPort(int port, const std::string& driver, DWORD ioAddress, const char* mfg,
-                   const char* desc, const char* service) {
-        std::string portKey = kPorts + "Scsi Port " + std::to_string(port);
+TEST(AdapterIdentification, NtPortFromItsDriversLegacyKey) {
+    const struct {
+        const char* driver; // the port's "Driver"; null: the port key has none
+        const char *mfg, *desc, *service;
+        std::string record;
+    } cases[] = {
+        {"kestrail", "Veltrane Corporation", "Veltrane Kestrail Wide SCSI Host Adapter", "kestrail",
+         "kestrail|KESTRAIL|Veltran|N/A|Veltrane Kestrail Wide SCSI Host "
+         "Adapter|kestrail.sys|kept"},
+        // Every value longer than its field is cut to it.
+        {"averyverylongminiport", "Mfg", kLong.c_str(), "averyverylongservice",
+         "averyverylongmi|AVERYVERYLONGMI|Mfg|N/A|" + kLong.substr(0, 63) +
+             "|averyverylongse|kept"},
+        {"bare", nullptr, nullptr, nullptr, "bare|BARE||N/A||.sys|kept"}, // values missing
+        {nullptr, "Mfg", "Desc", "svc", "ASPI-NAME||||||kept"}, // no driver: ASPI's identity
+    };
+    int port = 3;
+    for (const auto& c : cases) {
+        qvx::test::RegistryKeys keys;
+        std::string driver = c.driver != nullptr ? c.driver : "nodriver";
         std::string legacy = "System\\CurrentControlSet\\Enum\\Root\\LEGACY_" + driver;
-        keys.Own(portKey);
+        keys.Own(kPorts + std::to_string(port));
         keys.Own(legacy);
-        Set(portKey, {{"Driver", driver.c_str()}});
-        if (ioAddress != 0) {
-            ASSERT_TRUE(keys.SetDword(portKey, "IOAddress", ioAddress));
-        }
-        Set(legacy + "\\0000", {{"Mfg", mfg}, {"DeviceDesc", desc}, {"Service", service}});
+        ASSERT_TRUE(keys.SetDword(kPorts + std::to_string(port), "IOAddress", 0x6000));
+        Set(keys, kPorts + std::to_string(port), {{"Driver", c.driver}});
+        Set(keys, legacy + "\\0000",
+            {{"Mfg", c.mfg}, {"DeviceDesc", c.desc}, {"Service", c.service}});
+        StartRecord(PLATFORM_NT, "ASPI-NAME", "kept");
+        IdentifyHostAdapter(port, 0);
+        EXPECT_EQ(Fields(HostAdapterTable[0]), c.record) << port++;
     }
+    StartRecord(PLATFORM_NT, "ASPI-NAME", "kept"); // a port without any key
+    IdentifyHostAdapter(7, 0);
+    EXPECT_EQ(Fields(HostAdapterTable[0]), "ASPI-NAME||||||kept");
+}
 
-    // Windows 95: the SCSIAdapter class and the PCI devices are the test's own.
-    void OwnWin95Keys() {
-        keys.Own(kClass);
+TEST(AdapterIdentification, PortIoAddressIsTheValuesLow16Bits) {
+    qvx::test::RegistryKeys keys;
+    const DWORD values[] = {0x1F0, 0x170, 0x123170, 0};
+    for (int port = 3; port < 7; port++) {
+        keys.Own(kPorts + std::to_string(port));
+        if (values[port - 3] != 0) // port 6 has a key but no value, port 7 nothing
+            ASSERT_TRUE(
+                keys.SetDword(kPorts + std::to_string(port), "IOAddress", values[port - 3]));
+        else
+            ASSERT_TRUE(keys.SetString(kPorts + std::to_string(port), "Driver", "atapi"));
+    }
+    keys.Own(kPorts + "7");
+    EXPECT_EQ((std::vector<int>{GetPortIoAddress(3), GetPortIoAddress(4), GetPortIoAddress(5),
+                                GetPortIoAddress(6), GetPortIoAddress(7)}),
+              (std::vector<int>{0x1F0, 0x170, 0x3170, 0, 0}));
+}
+
+// Windows 95: the class entries whose "PortDriver" names the adapter, each
+// with the PCI device whose "Driver" names the entry.
+TEST(AdapterIdentification, Win95AdapterFromItsClassEntryAndPciDevice) {
+    struct Entry {
+        const char *key, *portDriver, *date;
+        DWORD stored = 0; // a "PortDriver" stored as a number instead
+    };
+    struct Device {
+        const char *key, *cls, *driver, *mfg, *revision, *desc;
+    };
+    const struct {
+        std::vector<Entry> entries;
+        std::vector<Device> devices;
+        const char* identifier;
+        std::string record;
+    } cases[] = {
+        // The only entry is another adapter's: nothing is filled.
+        {{{"0000", "hbx29xx.mpd", "01-01-1996"}},
+         {{"VEN_1234&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0000", "Other", "001", "Other"}},
+         "KESTRAIL",
+         "KESTRAIL||||||"},
+        // Values longer than their fields are cut to them.
+        {{{"0000", "hbx29xx.mpd", "01-01-1996"},
+          {"0001", "kestrailwide32x.mpd", "10-02-1997 rev 4.1"}},
+         {{"VEN_1234&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0000", "Other", "001", "Other"},
+          {"VEN_5678&DEV_0002", "SCSIAdapter", "SCSIAdapter\\0001", "Veltrane Corp", "0031",
+           kLong.c_str()}},
+         "Kestrail",
+         "Kestrail|KESTRAIL|Veltran|003|" + kLong.substr(0, 63) +
+             "|kestrailwide32x.m|10-02-1997 rev 4."},
+        // Only devices of class SCSIAdapter count; one without "Driver"
+        // matches any entry; an entry without a date gives none.
+        {{{"0000", "acme.mpd", nullptr}},
+         {{"VEN_0000&DEV_0000", "Display", "SCSIAdapter\\0000", "Wrong", "9", "Wrong"},
+          {"VEN_1111&DEV_0001", "SCSIAdapter", nullptr, "Acme", "002", "Acme Wide Adapter"}},
+         "ACME",
+         "ACME|ACME|Acme|002|Acme Wide Adapter|acme.mpd|"},
+        // An entry without a device ends the search: a later one is not reached.
+        {{{"0000", "acme.mpd", "01-01-1990"}, {"0001", "acme.mpd", "02-02-1997"}},
+         {{"VEN_1111&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0001", "Acme", "002", "Acme"}},
+         "ACME",
+         "ACME||||||"},
+        // A "PortDriver" over the 20 bytes read cannot be read: the entry is
+        // passed over (19 characters and the terminator are read above).
+        {{{"0000", "kestrail.mpd", "02-02-1997"}, {"0001", "kestrailwide32xx.mpd", "01-01-1996"}},
+         {{"VEN_1111&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0000", "Veltrane", "003", "Kestrail"},
+          {"VEN_2222&DEV_0002", "SCSIAdapter", "SCSIAdapter\\0001", "Wrong", "009", "Wrong"}},
+         "KESTRAIL",
+         "KESTRAIL|KESTRAIL|Veltran|003|Kestrail|kestrail.mpd|02-02-1997"},
+        // Values are read whatever their type: four bytes that spell ACME.
+        {{{"0000", nullptr, nullptr, 'A' | 'C' << 8 | 'M' << 16 | 'E' << 24}},
+         {{"VEN_1111&DEV_0001", "SCSIAdapter", nullptr, "Acme", "002", "Acme"}},
+         "ACME",
+         "ACME|ACME|Acme|002|Acme|ACME|"},
+    };
+    for (const auto& c : cases) {
+        qvx::test::RegistryKeys keys;
+        keys.Own(kClass.substr(0, kClass.size() - 1));
         keys.Own("Enum");
-        PlatformKind = PLATFORM_WIN95;
+        for (const Entry& e : c.entries) {
+            Set(keys, kClass + e.key, {{"PortDriver", e.portDriver}, {"DriverDate", e.date}});
+            EXPECT_TRUE(e.stored == 0 || keys.SetDword(kClass + e.key, "PortDriver", e.stored));
+        }
+        for (const Device& d : c.devices)
+            Set(keys, std::string("Enum\\PCI\\") + d.key + "\\BUS_00&DEV_0C&FUNC_00",
+                {{"Class", d.cls},
+                 {"Driver", d.driver},
+                 {"Mfg", d.mfg},
+                 {"HWRevision", d.revision},
+                 {"DeviceDesc", d.desc}});
+        StartRecord(PLATFORM_WIN95, c.identifier, "");
+        IdentifyHostAdapter(0, 0);
+        EXPECT_EQ(Fields(HostAdapterTable[0]), c.record);
     }
+}
 
-    // A Windows 95 PCI device with one instance.
-    void LayPciDevice(const std::string& device, const char* cls, const char* driver,
-                      const char* mfg, const char* rev, const char* desc) {
-        Set("Enum\\PCI\\" + device + "\\BUS_00&DEV_0C&FUNC_00", {{"Class", cls},
-                                                                 {"Driver", driver},
-                                                                 {"Mfg", mfg},
-                                                                 {"HWRevision", rev},
-                                                                 {"DeviceDesc", desc}});
+TEST(AdapterIdentification, DescribeAdapterNamesTheMakersOwnOrAGenericOne) {
+    const struct {
+        const char *identifier, *description, *driver;
+        std::string result;
+    } cases[] = {
+        {"KESTRAIL", "", "", "Veltrane Kestrail PCI SCSI Host Adapter|kestrail.mpd"},
+        {"my kestrail 2", "Mine", "kx.mpd", "Veltrane Kestrail PCI SCSI Host Adapter|kx.mpd"},
+        {"ACME", "Acme\tWide Adapter", "", "Acme PCI SCSI Controller|"},
+        {"ACME", "", "", "PCI SCSI Controller|"},
+        {"ACME", "x", "", "x PCI SCSI Controller|"},
+        {"ACME", kLong.c_str(), "", kLong.substr(0, 63) + "|"}, // cut to the field
+    };
+    for (const auto& c : cases) {
+        HostAdapterRecord r = {};
+        strcpy(r.Identifier, c.identifier);
+        CopyText(r.Description, sizeof r.Description, c.description);
+        strcpy(r.DriverFile, c.driver);
+        DescribeAdapter(&r);
+        EXPECT_EQ(std::string(r.Description) + "|" + r.DriverFile, c.result);
     }
-
-    RegistryKeys keys;
-};
-
-TEST_F(AdapterIdentification, NtPortFillsTheRecordFromTheDriversLegacyKey) {
-    LayNtPort(5, "kestrail", 0x6000, "Veltrane Corporation",
-              "Veltrane Kestrail Wide SCSI Host Adapter", "kestrail");
-    PlatformKind = PLATFORM_NT;
-    strcpy(Record(1).Identifier, "ASPI-NAME");
-    strcpy(Record(1).DriverDate, "kept");
-    IdentifyHostAdapter(5, 1);
-    EXPECT_EQ(Fields(Record(1)), "kestrail|KESTRAIL|Veltran|N/A|"
-                                 "Veltrane Kestrail Wide SCSI Host Adapter|kestrail.sys|kept");
-
-    // Long values are cut to their fields; a missing one is empty.
-    LayNtPort(6, "averyverylongminiport", 0, nullptr, std::string(80, 'd').c_str(), nullptr);
-    IdentifyHostAdapter(6, 0);
-    EXPECT_EQ(Fields(Record(0)),
-              "averyverylongmi|AVERYVERYLONGMI||N/A|" + std::string(63, 'd') + "|.sys|")
-        << "no service: bare extension";
 }
 
-TEST_F(AdapterIdentification, NtPortWithoutKeysKeepsTheAspiIdentity) {
-    keys.Own(kPorts + "Scsi Port 6");
-    PlatformKind = PLATFORM_NT;
-    strcpy(Record(0).Identifier, "ASPI-NAME");
-    IdentifyHostAdapter(6, 0);
-    EXPECT_STREQ(Record(0).Identifier, "ASPI-NAME");
-    EXPECT_STREQ(Record(0).Description, "");
-    // A port without a driver name keeps its identity too.
-    ASSERT_TRUE(keys.SetDword(kPorts + "Scsi Port 6", "IOAddress", 0x1F0));
-    IdentifyHostAdapter(6, 0);
-    EXPECT_STREQ(Record(0).Identifier, "ASPI-NAME");
-}
-
-TEST_F(AdapterIdentification, PortIoAddressRecognisesIdeChannels) {
-    LayNtPort(4, "atapi", 0x1F0, nullptr, nullptr, nullptr);
-    LayNtPort(5, "atapi2", 0x170, nullptr, nullptr, nullptr);
-    LayNtPort(6, "nowhere", 0, nullptr, nullptr, nullptr);
-    keys.Own(kPorts + "Scsi Port 3");
-    EXPECT_EQ(GetPortIoAddress(4), 0x1F0);
-    EXPECT_EQ(GetPortIoAddress(5), 0x170);
-    EXPECT_EQ(GetPortIoAddress(6), 0) << "no value";
-    EXPECT_EQ(GetPortIoAddress(3), 0) << "no key";
-    ASSERT_TRUE(keys.SetDword(kPorts + "Scsi Port 6", "IOAddress", 0x123170));
-    EXPECT_EQ(GetPortIoAddress(6), 0x3170) << "the low 16 bits only";
-}
-
-TEST_F(AdapterIdentification, Win95UsesOnlyTheClassEntryNamingTheAdapter) {
-    OwnWin95Keys();
-    Set(kClass + "\\0000", {{"PortDriver", "hbx29xx.mpd"}, {"DriverDate", "01-01-1996"}});
-    LayPciDevice("VEN_1234&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0000", "Other", "001",
-                 "Other Adapter");
-    strcpy(Record(0).Identifier, "KESTRAIL");
-    IdentifyHostAdapter(0, 0);
-    EXPECT_STREQ(Record(0).Description, "");
-    EXPECT_STREQ(Record(0).DriverFile, "");
-    // The maker's own adapter still gets its description and driver file.
-    DescribeAdapter(&Record(0));
-    EXPECT_STREQ(Record(0).Description, "Veltrane Kestrail PCI SCSI Host Adapter");
-    EXPECT_STREQ(Record(0).DriverFile, "kestrail.mpd");
-
-    Set(kClass + "\\0001", {{"PortDriver", "kestrail.mpd"}, {"DriverDate", "10-02-1997"}});
-    LayPciDevice("VEN_5678&DEV_0002", "SCSIAdapter", "SCSIAdapter\\0001", "Veltrane", "0031",
-                 "Veltrane Kestrail Wide SCSI Host Adapter");
-    strcpy(Record(2).Identifier, "Kestrail");
-    IdentifyHostAdapter(0, 2);
-    EXPECT_EQ(Fields(Record(2)),
-              "Kestrail|KESTRAIL|Veltran|003|"
-              "Veltrane Kestrail Wide SCSI Host Adapter|kestrail.mpd|10-02-1997");
-}
-
-TEST_F(AdapterIdentification, Win95PciDeviceWithoutDriverValueMatchesAnyEntry) {
-    OwnWin95Keys();
-    Set(kClass + "\\0000", {{"PortDriver", "acme.mpd"}});
-    LayPciDevice("VEN_0000&DEV_0000", "Display", "SCSIAdapter\\0000", "Wrong", "9", "Wrong");
-    LayPciDevice("VEN_1111&DEV_0001", "SCSIAdapter", nullptr, "Acme", "002", "Acme Wide Adapter");
-    strcpy(Record(0).Identifier, "ACME");
-    IdentifyHostAdapter(0, 0);
-    // The class entry has no date.
-    EXPECT_EQ(Fields(Record(0)), "ACME|ACME|Acme|002|Acme Wide Adapter|acme.mpd|");
-}
-
-TEST_F(AdapterIdentification, Win95StaleClassEntryDoesNotHideALaterOne) {
-    OwnWin95Keys();
-    Set(kClass + "\\0000", {{"PortDriver", "acme.mpd"}, {"DriverDate", "01-01-1990"}});
-    Set(kClass + "\\0001", {{"PortDriver", "acme.mpd"}, {"DriverDate", "02-02-1997"}});
-    LayPciDevice("VEN_1111&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0001", "Acme", "002",
-                 "Acme Wide Adapter");
-    strcpy(Record(0).Identifier, "ACME");
-    IdentifyHostAdapter(0, 0);
-    EXPECT_STREQ(Record(0).DriverDate, "02-02-1997");
-}
-
-TEST(AdapterDescription, OtherAdaptersGetAGenericOne) {
-    HostAdapterRecord r = {};
-    strcpy(r.Identifier, "ACME");
-    strcpy(r.Description, "Acme\tWide Adapter");
-    DescribeAdapter(&r);
-    EXPECT_STREQ(r.Description, "Acme PCI SCSI Controller");
-    EXPECT_STREQ(r.DriverFile, "");
-    r.Description[0] = '\0';
-    DescribeAdapter(&r);
-    EXPECT_STREQ(r.Description, "PCI SCSI Controller");
-    // A first word that fills the field is cut so the whole fits.
-    memset(r.Description, 'x', 63);
-    r.Description[63] = '\0';
-    DescribeAdapter(&r);
-    EXPECT_EQ(strlen(r.Description), 63u);
-    EXPECT_EQ(std::string(r.Description).substr(0, 43), std::string(43, 'x'));
+TEST(AdapterIdentification, FindTextIgnoreCase) {
+    EXPECT_EQ(FindTextIgnoreCase("hbx29xx.mpd", "HBX29XX"), 0);
+    EXPECT_EQ(FindTextIgnoreCase("SCSIAdapter\\0001", "adapter\\0001"), 4);
+    EXPECT_EQ(FindTextIgnoreCase("abc", ""), 0);
+    EXPECT_EQ(FindTextIgnoreCase("abc", "abd"), NotFoundOffset);
 }
 
 TEST(FileVersion, ReadsTheFirstTranslationsFileVersion) {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string dll =
-        std::string(path).substr(0, std::string(path).rfind('\\') + 1) + "wnaspi32.dll";
-    GetFileVersionText(dll.c_str());
-    EXPECT_STREQ(FileVersionText, "4.60 (1021)");
-    // A file that cannot be read leaves the text empty.
-    GetFileVersionText("C:\\no\\such\\file.sys");
-    EXPECT_STREQ(FileVersionText, "");
+    std::string dir = std::string(path).substr(0, std::string(path).rfind('\\') + 1);
+    const std::pair<std::string, const char*> files[] = {
+        {dir + "wnaspi32.dll", "4.60 (1021)"},
+        {path, "1.00"}, // the program's own record, linked into this test
+        {"C:\\no\\such\\file.sys", ""},
+    };
+    for (const auto& [file, version] : files) {
+        strcpy(FileVersionText, "old");
+        GetFileVersionText(file.c_str());
+        EXPECT_STREQ(FileVersionText, version) << file;
+    }
 }
 
 } // namespace

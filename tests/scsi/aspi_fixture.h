@@ -28,6 +28,13 @@ constexpr BYTE kReadErrorDisk = 12;
 constexpr BYTE kEmptyTarget = 13;
 constexpr BYTE kUnderrunDisk = 14;
 constexpr BYTE kSlowDisk = 15; // completes from the library's worker thread
+constexpr BYTE kBusyDisk = 16; // BUSY to TEST UNIT READY and READ(10)
+constexpr BYTE kReservedDisk = 17;
+constexpr BYTE kLeftSerialDisk = 18; // serial left-justified in 10 characters
+constexpr BYTE kRightSerialDisk = 19;
+constexpr BYTE kDefaultTape = 20;
+constexpr BYTE kNoLunZero = 21;        // only logical unit 1 is there
+constexpr BYTE kShortInquiryDisk = 22; // 36 bytes of INQUIRY data
 
 class AspiTest : public ::testing::Test {
   protected:

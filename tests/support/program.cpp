@@ -1,6 +1,7 @@
 #include "program.h"
 
 #include <gtest/gtest.h>
+#include <commctrl.h>
 
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "shell/helpabout.h"
 #include "shell/mainwindow.h"
 #include "shell/startup.h"
+#include "shell/toolentry.h"
 
 namespace qvx::test {
 namespace {
@@ -42,10 +44,6 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
 
 } // namespace
 
-std::string ShellMachine(const char* name) {
-    return std::string(QVX_SHELL_MACHINES) + "/" + name;
-}
-
 void SelectMachine(const std::string& path) {
     static HMODULE library = LoadLibraryA("wnaspi32.dll");
     ASSERT_NE(library, nullptr);
@@ -63,7 +61,11 @@ int RunProgram(const std::function<void()>& body, ProgramOptions options) {
     g_closeWhenUp = options.closeWhenUp;
     g_deadline = GetTickCount() + options.timeoutMs;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, Tick);
+    void (*gather)(void) = ToolEntries.CollectFeatures;
+    if (!options.gatherFeatures)
+        ToolEntries.CollectFeatures = [] {};
     int code = QuorvexMain(GetModuleHandleA(nullptr), SW_SHOWNORMAL);
+    ToolEntries.CollectFeatures = gather;
     KillTimer(nullptr, timer);
     UnregisterClassA(MAIN_WINDOW_CLASS, GetModuleHandleA(nullptr));
     g_body = nullptr;
@@ -97,6 +99,55 @@ void ForgetWindowPosition() {
         RegDeleteValueA(key, WINDOW_POS_VALUE);
         RegCloseKey(key);
     }
+}
+
+void Command(int id) {
+    SendMessageA(MainWindow, WM_COMMAND, id, 0);
+}
+
+void SelectAdapter(int index) {
+    TreeView_SelectItem(TreeView,
+                        index < 0 ? TreeView_GetRoot(TreeView) : HostAdapterTable[index].TreeItem);
+}
+
+int ListRowOf(const std::string& label) {
+    for (int row = 0; row < ListView_GetItemCount(ListView); row++) {
+        char text[64] = "";
+        ListView_GetItemText(ListView, row, 0, text, sizeof text);
+        if (label == text)
+            return row;
+    }
+    return -1;
+}
+
+void ChooseRow(int row) {
+    const UINT state = LVIS_SELECTED | LVIS_FOCUSED;
+    ListView_SetItemState(ListView, -1, 0, state);
+    if (row >= 0)
+        ListView_SetItemState(ListView, row, state, state);
+}
+
+std::string WindowText(HWND window) {
+    char text[1024] = "";
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_BLOCK,
+                        5000, nullptr);
+    return text;
+}
+
+std::vector<std::string> TreeAdapterLabels() {
+    std::vector<std::string> labels;
+    for (HTREEITEM item = TreeView_GetChild(TreeView, TreeView_GetRoot(TreeView)); item != nullptr;
+         item = TreeView_GetNextSibling(TreeView, item)) {
+        char text[128] = "";
+        TVITEMA tv = {};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = sizeof text;
+        TreeView_GetItem(TreeView, &tv);
+        labels.push_back(text);
+    }
+    return labels;
 }
 
 } // namespace qvx::test

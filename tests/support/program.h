@@ -1,26 +1,30 @@
 // Runs the whole program in-process, from the entry point's start-up to the
 // end of its message loop, on an emulated machine. Once the main window is
 // up after the first scan, a test body runs inside the program's own
-// message loop; then the window is closed as a user would close it.
+// message loop; then the window is closed as a user would close it. The
+// small drivers below work the running program's window as a user would.
+// Link with quorvex_core; machines are chosen through the emulated
+// library's QvxEmuLoadMachine.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qvx::test {
 
-// Path of a machine file of the shell tests.
-std::string ShellMachine(const char* name);
-
 // Loads the emulated wnaspi32.dll once for the whole test run (so the
-// program's own load and unload never drop it) and selects a machine.
+// program's own load and unload never drop it) and selects a machine file.
 void SelectMachine(const std::string& path);
 
 struct ProgramOptions {
     bool closeWhenUp = true; // close the window after the body
     unsigned timeoutMs = 20000;
+    // Gather every device's features after each scan, as the program does;
+    // off by default, since it waits a second for every ready disk.
+    bool gatherFeatures = false;
 };
 
 // Starts the program; `body` runs once the main window is shown and idle.
@@ -44,5 +48,14 @@ class InstalledHelpPath {
 
 // Removes the stored window position.
 void ForgetWindowPosition();
+
+// ---- Working the running program's main window ----
+
+void Command(int id);                         // WM_COMMAND to the main window
+void SelectAdapter(int index);                // selects its tree item; -1: the root
+int ListRowOf(const std::string& label);      // the list row labelled so, or -1
+void ChooseRow(int row);                      // focuses and selects it; -1: none
+std::string WindowText(HWND window);          // a window's title or text
+std::vector<std::string> TreeAdapterLabels(); // the root's children, in order
 
 } // namespace qvx::test

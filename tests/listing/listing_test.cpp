@@ -1,0 +1,302 @@
+// Listing files: the text read into the tables and written back, and the
+// File menu's commands in the running program with the real file dialogs.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "inventory/inventory.h"
+#include "listing/listing.h"
+#include "listings.h"
+#include "resource.h"
+#include "shell/strings.h"
+#include "support/msgrecorder.h"
+#include "support/program.h"
+#include "support/uiscript.h"
+
+namespace {
+
+using namespace qvx::test;
+using Strings = std::vector<std::string>;
+
+// Each listed adapter (description, number, targets, own ID, devices
+// counted), then where each slot with a type text sits and whose it is.
+std::string Tables() {
+    std::string out;
+    for (int i = 0; i < AdapterCount; i++) {
+        const HostAdapterRecord& a = HostAdapterTable[i];
+        out += std::string(a.Description) + " " + std::to_string(a.AdapterNumber) + " " +
+               std::to_string(a.MaxTargets) + " " + std::to_string(a.HostScsiId) + " " +
+               std::to_string(a.DeviceCount) + ";";
+    }
+    for (int slot = 0; slot < MAX_DEVICE_SLOTS; slot++)
+        if (DeviceTable[slot].TypeText[0] != '\0')
+            out += " " + std::to_string(slot) + ":" + std::to_string(DeviceTable[slot].TargetId) +
+                   "/" + std::to_string(DeviceTable[slot].AdapterNumber);
+    return out;
+}
+
+std::string Saved() {
+    DWORD length = GetDataBufferAndSize();
+    std::string text(ListingBuffer, length);
+    ReleaseListingBuffer();
+    return text;
+}
+
+// Listings, the tables read from them, and what is written from those.
+const struct {
+    std::string listing, tables, saved; // saved: empty for the listing itself
+} kTextCases[] = {
+    {// a narrow and a wide adapter; CR LF; no line feed at the end
+     "2\r\nNARROW\r\nWIDE W\r\n4\r\n3,CD-ROM,V,P,R,WIDE W,2\r\n7,Host Adapter,M,NARROW,1.0,"
+     "NARROW,0\r\n0,Hard Disk,V ,P,R,NARROW,2\r\n8,No Device,,,,WIDE W,0",
+     "NARROW 0 8 7 1;WIDE W 1 16 0 1; 0:0/0 7:7/0 19:3/1 24:8/1",
+     "2\nNARROW\nWIDE W\n4\n0,Hard Disk,V ,P,R,NARROW,2\n7,Host Adapter,M,NARROW,1.0,NARROW,0\n"
+     "3,CD-ROM,V,P,R,WIDE W,2\n8,No Device,,,,WIDE W,0\n"},
+    {// no slot of their own: a high id, an unlisted adapter, a taken slot, a
+     // short line; two adapter rows; a line past the count
+     "1\nA\n7\n20,Tape,V,P,R,A,2\n3,Tape,V,P,R,GONE,2\n3,Hard Disk,V,P,R,A,1\n"
+     "3,Hard Disk,DUP,P,R,A,1\n5,No Device\n9,Host Adapter,M,A,1,A,0\n6,Host Adapter,M,A,1,A,0\n"
+     "1,Tape,,,,A,0\n",
+     "A 0 16 9 3; 3:3/0 6:6/0 9:9/0 16:20/8 17:3/8 18:3/8 19:5/8",
+     "1\nA\n7\n3,Hard Disk,V,P,R,A,1\n6,Host Adapter,M,A,1,A,0\n9,Host Adapter,M,A,1,A,0\n"
+     "20,Tape,V,P,R,A,2\n3,Tape,V,P,R,GONE,2\n3,Hard Disk,DUP,P,R,A,1\n5,No Device,,,,,0\n"},
+    {// long fields and numbers, an apostrophe, signs and junk, equal adapters
+     "2\nSAME\nSAME\n4\n+1x,A Very Long Type Text,VENDORLONG12,O'Brien Product,REV,SAME, \t3 junk\n"
+     "-1,Hard Disk,V,P,R,SAME\n000000000012,Tape\n16,CD-ROM,,,,SAME\n",
+     "SAME 0 16 0 3;SAME 1 8 0 0; 1:1/0 32:255/8 33:1/8 34:16/8",
+     "2\nSAME\nSAME\n4\n1,A Very Long Typ,VENDORLON,O,REV,SAME,3\n255,Hard Disk,V,P,R,SAME,0\n"
+     "1,Tape,,,,,0\n16,CD-ROM,,,,SAME,0\n"},
+    {// the fifth adapter has no slots: its device goes to the first free one
+     "5\nA\nB\nC\nD\nE\n1\n1,Tape,,,,E,0\n",
+     "A 0 8 0 0;B 1 8 0 0;C 2 8 0 0;D 3 8 0 0;E 4 8 0 1; 0:1/8", ""},
+    {// another language's type texts: empty targets and the adapter count
+     ForeignListing(), "HBA 0 8 0 3; 0:0/0 6:6/0 7:7/0", ""},
+};
+
+TEST(ListingText, ReadsIntoTheTablesAndWritesThemBack) {
+    PreloadStrings(GetModuleHandleA(nullptr));
+    HostAdapterTable[0].HostScsiId = 99; // not carried: cleared
+    for (const auto& c : kTextCases) {
+        EXPECT_EQ(ReadListingTables(c.listing.data(), c.listing.size()), LISTING_READ);
+        EXPECT_EQ(Tables(), c.tables);
+        EXPECT_EQ(Saved(), c.saved.empty() ? c.listing : c.saved);
+    }
+    // A character that would end a field when read back is written as a blank.
+    CopyText(HostAdapterTable[0].Identifier, 16, "A,B'C");
+    CopyText(DeviceTable[0].AdapterIdentifier, 16, "A,B'C");
+    CopyText(DeviceTable[0].Vendor, 10, "X,Y\nZ\r");
+    EXPECT_NE(Saved().find("\nA B C\n3\n0,Festplatte,X Y Z ,P,R,A B C,2\n"), std::string::npos);
+    // A count is read from the first 259 characters of its token.
+    std::string zeros(258, '0');
+    EXPECT_EQ(ReadListingTables((zeros + "1\nA\n0\n").c_str(), 264), LISTING_BAD_DEVICE_COUNT);
+    EXPECT_EQ(Saved(), "1\nA\n0\n");
+    EXPECT_EQ(ReadListingTables((zeros + "01\n").c_str(), 261), LISTING_BAD_ADAPTER_COUNT);
+    EXPECT_EQ(Saved(), "0\n0\n");
+}
+
+std::string Folder() {
+    static std::filesystem::path folder = [] {
+        auto f = std::filesystem::temp_directory_path() / "qvx-listing";
+        std::filesystem::create_directories(f);
+        return f;
+    }();
+    return folder.string() + "\\";
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+size_t FolderFiles() {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(Folder()), {}));
+}
+
+// Expects a File menu command's dialog and answers it with `name` in the
+// test folder, or cancels it when `name` is empty.
+void FileDialog(UiScript& ui, int command, const std::string& name) {
+    bool open = command == IDM_FILE_OPEN;
+    std::string path = name.empty() ? "" : Folder() + name;
+    ui.expect(Dialog().caption(open ? "Open a File" : "Save File As"))
+        .then([path, open](HWND box, const WindowRecord& shown) {
+            EXPECT_EQ(shown.control(1136)->text, "Text Files (*.TXT)") << "the first filter";
+            EXPECT_EQ(shown.hasButton(1038), open) << "a Help button for Open only";
+            EXPECT_EQ(GetWindow(box, GW_OWNER), MainWindow);
+            for (int id : {1148, 1152}) // the name box: combo (explorer style) or edit
+                SetDlgItemTextA(box, id, path.c_str());
+        })
+        .press(path.empty() ? IDCANCEL : IDOK);
+}
+
+// The rows the list shows for an adapter once it is selected.
+Strings Rows(int adapter) {
+    SelectAdapter(adapter);
+    Strings rows(static_cast<size_t>(ListView_GetItemCount(ListView)));
+    for (size_t row = 0; row < rows.size(); row++) {
+        for (int column = 0; column < 5; column++) {
+            char text[64] = "";
+            ListView_GetItemText(ListView, static_cast<int>(row), column, text, sizeof text);
+            rows[row] += std::string(text) + "|";
+        }
+    }
+    return rows;
+}
+
+class ListingFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SelectMachine(QVX_DEFAULT_MACHINE);
+    }
+    InstalledHelpPath help_;
+};
+
+TEST_F(ListingFiles, AScanSavedAndOpenedListsTheSameRowsAndIsSavedAgainUnchanged) {
+    RunProgram([] {
+        std::vector<Strings> scanned = {Rows(0), Rows(1)};
+        {
+            UiScript saveAs;
+            FileDialog(saveAs, IDM_FILE_SAVE_AS, "scan"); // the extension is added
+            Command(IDM_FILE_SAVE_AS);
+        }
+        EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics - [scan.txt]");
+        EXPECT_EQ(GetMenuState(MainMenu, IDM_FILE_SAVE, MF_BYCOMMAND) & MF_GRAYED, 0u);
+        std::ofstream(Folder() + "example.txt", std::ios::binary) << ExampleListing();
+        std::ofstream(Folder() + "foreign.txt", std::ios::binary) << ForeignListing();
+        const struct {
+            const char* name;
+            std::string bytes;
+            std::vector<Strings> rows;
+        } listings[] = {{"scan.txt", ReadBytes(Folder() + "scan.txt"), scanned},
+                        {"example.txt",
+                         ExampleListing(),
+                         {{"SCSI ID 0|Hard Disk|VENDOR|PRODUCT|1.00|",
+                           "SCSI ID 7|Host Adapter|MAKER|ADAPTER|1.0|"}}},
+                        {"foreign.txt", ForeignListing(), {{}}}}; // no type text has a picture
+        for (const auto& listing : listings) {
+            std::set<HBITMAP> pictures;
+            for (const DeviceRecord& d : DeviceTable)
+                pictures.insert(d.TypeBitmap);
+            UiScript open;
+            FileDialog(open, IDM_FILE_OPEN, listing.name);
+            Command(IDM_FILE_OPEN);
+            open.verify();
+            for (const DeviceRecord& d : DeviceTable)
+                pictures.erase(d.TypeBitmap);
+            for (HBITMAP old : pictures) // each picture of before is released or in use
+                EXPECT_EQ(GetObjectType(old), 0u) << listing.name;
+            EXPECT_EQ(WindowText(MainWindow),
+                      std::string("Quorvex Diagnostics - [") + listing.name + "]");
+            EXPECT_EQ(TreeView_GetSelection(TreeView), nullptr) << "nothing is selected";
+            EXPECT_EQ(ListView_GetItemCount(ListView), 0);
+            for (size_t a = 0; a < listing.rows.size(); a++)
+                EXPECT_EQ(Rows(static_cast<int>(a)), listing.rows[a]) << listing.name << " " << a;
+            std::ofstream(Folder() + listing.name) << "old";
+            size_t files = FolderFiles();
+            Command(IDM_FILE_SAVE); // back over the file it came from
+            EXPECT_EQ(ReadBytes(Folder() + listing.name), listing.bytes) << listing.name;
+            EXPECT_EQ(FolderFiles(), files) << "nothing is left beside it";
+        }
+    });
+}
+
+TEST_F(ListingFiles, EachFailureShowsItsMessageAndARejectedCountAsksToRescan) {
+    const char* adapters = "File Error:  The number of SCSI Host Adapters must be between 1 and 8";
+    const char* devices = "File Error:  The number of SCSI devices must be between 1 and 64";
+    const char* create = "File Error:  Could not create the file";
+    enum { kFree, kReadOnly, k4GB, kLocked, kShared }; // kShared: held sharing all but removal
+    const struct {
+        int command;
+        const char* content; // of the chosen file
+        int file;            // how the file is held
+        const char* message;
+        bool mainWindowOwns;
+        UINT treeItems; // after the re-scan question; 0: no question
+    } cases[] = {
+        {IDM_FILE_OPEN, "", kFree, "File Error:  The file is empty, zero bytes read.", false, 0},
+        {IDM_FILE_OPEN, "1\n", kLocked, "Program Error:  File open failed.", true, 0},
+        {IDM_FILE_OPEN, "", k4GB, "Program Error:  Could not allocate global memory !", false, 0},
+        {IDM_FILE_OPEN, "0\nA\n1\n", kFree, adapters, false, 1},
+        {IDM_FILE_OPEN, "9\n", kFree, adapters, false, 1},
+        {IDM_FILE_OPEN, "-1\n", kFree, adapters, false, 1},
+        {IDM_FILE_OPEN, "1\nA\n0\n", kFree, devices, false, 2},
+        {IDM_FILE_OPEN, "1\nA\n65\n", kFree, devices, false, 2},
+        {IDM_FILE_OPEN, "2\nA\nB\nword\n", kFree, devices, false, 3},
+        {IDM_FILE_SAVE_AS, "old", kReadOnly, create, false, 0},
+        {IDM_FILE_SAVE_AS, "old", kShared, create, false, 0},
+    };
+    RunProgram([&] {
+        const std::string path = Folder() + "failure.txt";
+        for (const auto& c : cases) {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            std::ofstream(path, std::ios::binary) << c.content;
+            if (c.file == kReadOnly)
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+            if (c.file == k4GB) // a sparse file: no room is taken
+                std::filesystem::resize_file(path, 0x100000000ull);
+            DWORD share = c.file == kShared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+            HANDLE held = CreateFileA(c.file >= kLocked ? path.c_str() : "", GENERIC_READ, share,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+            size_t files = FolderFiles();
+            UiScript ui;
+            FileDialog(ui, c.command, "failure.txt");
+            ui.expect(MsgBox().caption("Quorvex Diagnostics status:").text(c.message))
+                .then([&c](HWND box, const WindowRecord&) {
+                    EXPECT_EQ(GetWindow(box, GW_OWNER), c.mainWindowOwns ? MainWindow : nullptr);
+                })
+                .press(IDOK);
+            if (c.treeItems > 0)
+                ui.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDCANCEL);
+            Command(c.command);
+            PumpPending(); // the re-scan a rejected count posts
+            ui.verify();
+            CloseHandle(held);
+            std::filesystem::resize_file(path, strlen(c.content));
+            EXPECT_EQ(TreeView_GetCount(TreeView), c.treeItems > 0 ? c.treeItems : 3) << c.content;
+            EXPECT_EQ(ReadBytes(path), c.content) << "the file is kept as it was";
+            EXPECT_EQ(FolderFiles(), files) << "and nothing is left beside it";
+            EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics")
+                << "nothing was opened or saved";
+        }
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        for (int command : {IDM_FILE_OPEN, IDM_FILE_SAVE_AS}) { // cancelled: no message
+            UiScript ui;
+            FileDialog(ui, command, "");
+            EXPECT_EQ(command == IDM_FILE_OPEN ? OpenListingFile(MainWindow)
+                                               : SaveListingFileAs(MainWindow),
+                      0);
+        }
+    });
+}
+
+TEST(ListingDialogErrors, ShowTheirTextsWithTheDefaultCaption) {
+    const DWORD codes[][2] = {// code, string; 0: cancelled, nothing shown
+                              {0xFFFF, 20}, {1, 21},      {2, 22},      {3, 23},      {4, 24},
+                              {5, 25},      {6, 26},      {7, 27},      {8, 28},      {9, 29},
+                              {10, 30},     {11, 31},     {0x1001, 32}, {0x1002, 33}, {0x1003, 34},
+                              {0x1004, 35}, {0x1005, 36}, {0x1006, 37}, {0x1007, 38}, {0x1008, 39},
+                              {0x1009, 40}, {0x100A, 41}, {0x100B, 42}, {0x2001, 43}, {0x3001, 44},
+                              {0x3002, 45}, {0x3003, 46}, {12, 48},     {0x3004, 48}, {0, 0}};
+    HWND owner = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    for (const auto& [code, id] : codes) {
+        char text[260] = "";
+        LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text);
+        UiScript ui;
+        if (id != 0)
+            ui.expect(MsgBox().caption("Error").text(text))
+                .then([&](HWND box, const WindowRecord& shown) {
+                    EXPECT_EQ(shown.text + (GetWindow(box, GW_OWNER) == owner ? "" : " unowned"),
+                              text);
+                })
+                .press(IDOK);
+        ReportCommonDialogError(code, owner);
+    }
+    DestroyWindow(owner);
+}
+
+} // namespace
