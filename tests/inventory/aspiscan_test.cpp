@@ -241,7 +241,8 @@ TEST(DeviceTypeText, NamesEveryPeripheralType) {
 }
 
 // The scan of a disk that is being formatted ends the program after its
-// message; it runs in a child process.
+// message (a disk not ready for another reason does not); it runs in a
+// child process.
 TEST_F(AspiScan, FormatInProgressEndsTheProgram) {
     LoadMachine("formatting.ini");
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -250,7 +251,8 @@ TEST_F(AspiScan, FormatInProgressEndsTheProgram) {
             UiScript ui;
             ui.expect(MsgBox().text("Low-level format"))
                 .then([](HWND, const qvx::test::WindowRecord& r) {
-                    fprintf(stderr, "shown [%s] [%s]\n", r.caption.c_str(), r.text.c_str());
+                    fprintf(stderr, "shown [%s] [%s] at %d\n", r.caption.c_str(), r.text.c_str(),
+                            ScanTargetId);
                     fflush(stderr);
                 })
                 .press(IDOK);
@@ -259,7 +261,7 @@ TEST_F(AspiScan, FormatInProgressEndsTheProgram) {
         },
         testing::ExitedWithCode(0),
         "shown \\[Quorvex Diagnostics status:\\] \\[Low-level format is in progress, "
-        "Quorvex Diagnostics must exit\\.\\]");
+        "Quorvex Diagnostics must exit\\.\\] at 4");
 }
 
 } // namespace
