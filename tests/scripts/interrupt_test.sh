@@ -166,18 +166,31 @@ release() {
   for name in "$@"; do rm -f "$holds/$name.arm" "$holds/$name.held"; done
 }
 
-# The X sockets of the run's Xvfb screens.
+# The X sockets of the run's Xvfb screens, each as "PATH PID" with the
+# screen's process.
 x_sockets() {
-  local p fd inodes=()
+  local p fd inodes
   for p in $(tagged "$1"); do
     [ "$(cat "/proc/$p/comm" 2>/dev/null)" = Xvfb ] || continue
+    inodes=()
     for fd in /proc/"$p"/fd/*; do
       fd=$(readlink "$fd") && [[ $fd == socket:* ]] && inodes+=("${fd//[!0-9]/}")
     done
-  done
-  [ ${#inodes[@]} -gt 0 ] || return 0
-  awk -v list=" ${inodes[*]} " 'index(list, " " $7 " ") && $8 ~ /^\/tmp\/\.X11-unix\// { print $8 }' \
-    /proc/net/unix | sort -u
+    [ ${#inodes[@]} -gt 0 ] || continue
+    awk -v list=" ${inodes[*]} " -v pid="$p" \
+      'index(list, " " $7 " ") && $8 ~ /^\/tmp\/\.X11-unix\// { print $8, pid }' /proc/net/unix
+  done | sort -u
+}
+
+# Whether the screen of socket PATH, served by PID before the run was
+# stopped, is still there: its socket is left while no other live screen
+# has taken its display since (other runs on the machine may).
+x_socket_left() {
+  local path=$1 pid=$2 owner=""
+  [ -e "$path" ] || return 1
+  owner=$(tr -dc 0-9 <"/tmp/.X${path##*/X}-lock" 2>/dev/null)
+  [ -n "$owner" ] && [ "$owner" != "$pid" ] && kill -0 "$owner" 2>/dev/null && return 1
+  return 0
 }
 
 # stop RUN SIGNAL [group] EXPECTED...: checks that run RUN has started
@@ -204,9 +217,9 @@ stop() {
     describe $left
     show_log "$run"
   fi
-  for s in $sockets; do
-    [ ! -e "$s" ] || fail "$run left the X socket $s"
-  done
+  while read -r s p; do
+    [ -z "$s" ] || ! x_socket_left "$s" "$p" || fail "$run left the X socket $s"
+  done <<<"$sockets"
 }
 
 unlocked() {
