@@ -31,6 +31,7 @@ const std::map<std::string, std::pair<size_t, size_t>>& Arities() {
         {"wait-main", {0, 0}},      {"text", {1, 16}},
         {"columns", {0, 0}},        {"geometry", {0, 0}},
         {"toolbar", {0, 0}},        {"checks", {0, 0}},
+        {"rows", {0, 0}},
     };
     return arities;
 }

@@ -274,6 +274,8 @@ void Session::Execute(const Statement& s) {
         SelectTreeItem("", ToInt(a[0]));
     } else if (n == "list") {
         List();
+    } else if (n == "rows") {
+        Rows();
     } else if (n == "row" || n == "open-row") {
         Row(a[0], n == "open-row");
     } else if (n == "status") {
@@ -679,6 +681,22 @@ void Session::List() {
     }
     if (list.rows.empty())
         Say("list: no rows");
+}
+
+// The view and each row's first column on one line, for scenarios that
+// are about which rows are listed, in which order, and which one is chosen.
+void Session::Rows() {
+    ListContents list = ReadList(MainChild(WC_LISTVIEWA));
+    std::vector<std::string> rows;
+    for (const ListRow& row : list.rows) {
+        std::string text = Quote(row.cells.empty() ? std::string() : row.cells[0]);
+        if (row.focused)
+            text += " focused";
+        if (row.selected)
+            text += " selected";
+        rows.push_back(text);
+    }
+    Say("list rows (" + list.view + "): " + (rows.empty() ? "none" : Join(rows, " | ")));
 }
 
 void Session::Row(const std::string& label, bool open) {

@@ -82,6 +82,7 @@ class Session {
     void Tree();
     void SelectTreeItem(const std::string& label, long adapter);
     void List();
+    void Rows();
     void Row(const std::string& label, bool open);
     void Status();
     void Columns();

@@ -3,7 +3,6 @@
 
 #include <iterator>
 #include <string>
-#include <vector>
 
 #include "resource.h"
 #include "shell/strings.h"
@@ -28,108 +27,48 @@ TEST(StringTable, HoldsEveryIdentifierOfTheProgram) {
             EXPECT_FALSE(Load(id).empty()) << "string " << id << " is missing";
     EXPECT_EQ(count, 213u);
     EXPECT_TRUE(Load(50086).empty());
-    // Duplicates stay equal; line breaks, tabs and trailing blanks are kept.
-    EXPECT_EQ(Load(IDS_NO_DEVICE), Load(IDS_TYPE_NO_DEVICE));
-    EXPECT_EQ(Load(IDS_HOST_ADAPTER), Load(IDS_TYPE_HOST_ADAPTER));
-    EXPECT_EQ(Load(IDS_HINT_SAVE), Load(IDS_HINT_SAVE_AS));
-    EXPECT_EQ(Load(IDS_DIAG_CONFIRMATION),
-              "Device operating functionality has been checked       \r\n"
-              "Cable connections have been verified                   \r\n"
-              "This device is properly installed ");
-    EXPECT_EQ(Load(IDS_CDERR_INITIALIZATION),
-              "Failure initializing CD.  Possibly\n\r do to insufficient memory.");
 }
 
-// A library without strings (the driver stand-in beside this test) given
-// this program's string table from 50000 on, with one string left empty.
-HMODULE StringsWithout(UINT missing) {
+// The driver stand-in beside this test: a library without strings.
+HMODULE WithoutStrings() {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, sizeof path);
     std::string stub(path);
     stub = stub.substr(0, stub.find_last_of("\\/") + 1) + "qvxdriverstub.dll";
-    GetTempPathA(sizeof path, path);
-    std::string copy = std::string(path) + "qvx-strings.dll";
-    EXPECT_TRUE(CopyFileA(stub.c_str(), copy.c_str(), FALSE)) << stub;
-    HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
-    for (UINT block = 50000 / 16 + 1; block <= 50095 / 16 + 1; block++) { // 16 strings each
-        std::vector<WCHAR> data;
-        for (UINT id = (block - 1) * 16; id < block * 16; id++) {
-            WCHAR text[2048];
-            int n = id == missing ? 0 : LoadStringW(GetModuleHandleA(nullptr), id, text, 2048);
-            data.push_back(WCHAR(n));
-            data.insert(data.end(), text, text + n);
-        }
-        UpdateResourceA(update, MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(block), // RT_STRING
-                        MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), data.data(),
-                        DWORD(data.size() * sizeof(WCHAR)));
-    }
-    EXPECT_TRUE(EndUpdateResourceA(update, FALSE));
-    return LoadLibraryExA(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    return LoadLibraryExA(stub.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
 }
 
-// The 45 texts kept in memory are loaded whole, in this order, and loading
-// stops at the first that fails, leaving the later ones unloaded.
-TEST(PreloadedStrings, LoadWholeInOrderAndStopAtTheFirstMissing) {
-    const std::pair<UINT, char*> kept[] = {{50000, MessageCaption},
-                                           {50010, TextNoDevice},
-                                           {50011, TextHostAdapter},
-                                           {50012, TextRescanQuery},
-                                           {50018, TextNone},
-                                           {50019, TextOpenTitle},
-                                           {50026, TextHardDisk},
-                                           {50027, TextCdRom},
-                                           {50028, TextTape},
-                                           {50029, TextRemovable},
-                                           {50030, TextTypeHostAdapter},
-                                           {50031, TextWorm},
-                                           {50032, TextScanner},
-                                           {50071, TextPrinter},
-                                           {50073, TextOptical},
-                                           {50033, TextTypeNoDevice},
-                                           {50034, TextUnknown},
-                                           {50038, TextSaveAsTitle},
-                                           {50039, TextPropertiesCaption},
-                                           {50040, TextControllerHint},
-                                           {50041, TextOk},
-                                           {50042, TextNoDeviceHint},
-                                           {50043, TextBeginTests},
-                                           {50044, TextWarning1},
-                                           {50045, TextWarning3},
-                                           {50046, TextWarning5},
-                                           {50047, TextWarning6},
-                                           {50087, TextWarning2},
-                                           {50088, TextWarning4},
-                                           {50048, TextDiagnosticTests},
-                                           {50049, TextDiagInProgress},
-                                           {50050, TextTesting},
-                                           {50051, TextPassed},
-                                           {50052, TextFailed},
-                                           {50053, TextLastSenseData},
-                                           {50054, TextSenseKey},
-                                           {50055, TextSenseCode},
-                                           {50056, TextSenseQualifier},
-                                           {50057, TextContinueQuery},
-                                           {50060, TextDiagComplete},
-                                           {50063, TextDiagSuccess},
-                                           {50070, TextNotTested},
-                                           {50083, TextNotAvailable},
-                                           {50084, TextEnabled},
-                                           {50085, TextDisabled}};
-    ASSERT_EQ(std::size(kept), size_t(PRELOADED_STRING_COUNT));
-    for (size_t missing = 0; missing < std::size(kept); missing++) {
-        HMODULE strings = StringsWithout(kept[missing].first);
+// The 45 texts kept in memory are loaded whole, each into its own buffer;
+// where they cannot be loaded the program learns it.
+TEST(PreloadedStrings, LoadWholeEachIntoItsBufferOrFail) {
+    const UINT ids[] = {50000, 50010, 50011, 50012, 50018, 50019, 50026, 50027, 50028,
+                        50029, 50030, 50031, 50032, 50071, 50073, 50033, 50034, 50038,
+                        50039, 50040, 50041, 50042, 50043, 50044, 50045, 50046, 50047,
+                        50087, 50088, 50048, 50049, 50050, 50051, 50052, 50053, 50054,
+                        50055, 50056, 50057, 50060, 50063, 50070, 50083, 50084, 50085};
+    char* const buffers[] = {
+        MessageCaption,  TextNoDevice,        TextHostAdapter,       TextRescanQuery,
+        TextNone,        TextOpenTitle,       TextHardDisk,          TextCdRom,
+        TextTape,        TextRemovable,       TextTypeHostAdapter,   TextWorm,
+        TextScanner,     TextPrinter,         TextOptical,           TextTypeNoDevice,
+        TextUnknown,     TextSaveAsTitle,     TextPropertiesCaption, TextControllerHint,
+        TextOk,          TextNoDeviceHint,    TextBeginTests,        TextWarning1,
+        TextWarning3,    TextWarning5,        TextWarning6,          TextWarning2,
+        TextWarning4,    TextDiagnosticTests, TextDiagInProgress,    TextTesting,
+        TextPassed,      TextFailed,          TextLastSenseData,     TextSenseKey,
+        TextSenseCode,   TextSenseQualifier,  TextContinueQuery,     TextDiagComplete,
+        TextDiagSuccess, TextNotTested,       TextNotAvailable,      TextEnabled,
+        TextDisabled};
+    static_assert(std::size(ids) == PRELOADED_STRING_COUNT && std::size(buffers) == std::size(ids));
+    for (HMODULE strings : {WithoutStrings(), GetModuleHandleA(nullptr)}) {
         ASSERT_NE(strings, nullptr);
-        for (const auto& [id, buffer] : kept)
+        for (char* buffer : buffers)
             buffer[0] = '\0';
-        EXPECT_EQ(PreloadStrings(strings), 0);
-        FreeLibrary(strings);
-        for (size_t i = 0; i < std::size(kept); i++)
-            EXPECT_EQ(kept[i].second, i < missing ? Load(kept[i].first) : "")
-                << "without " << kept[missing].first << ": string " << kept[i].first;
+        bool own = strings == GetModuleHandleA(nullptr);
+        EXPECT_EQ(PreloadStrings(strings), own ? 1 : 0);
+        for (size_t i = 0; i < std::size(ids); i++)
+            EXPECT_EQ(buffers[i], own ? Load(ids[i]) : "") << ids[i];
     }
-    ASSERT_EQ(PreloadStrings(GetModuleHandleA(nullptr)), 1);
-    for (const auto& [id, buffer] : kept)
-        EXPECT_EQ(buffer, Load(id)) << id;
 }
 
 } // namespace

@@ -41,49 +41,44 @@ TEST(CommandStatus, SucceedsOnlyWithGoodAdapterRequestAndTargetStatus) {
             << int(srb.SRB_Status) << "/" << int(srb.SRB_HaStat) << "/" << int(srb.SRB_TargStat);
 }
 
+// In order: sense that is not decoded leaves what is known in the record.
 TEST(SenseDecoding, RecordsKnownConditionsWithTheirMessages) {
     const struct {
         BYTE code, key, asc, ascq;
         int decoded;
-        DWORD recordedAsc, recordedAscq, message;
-    } cases[] = {{0x70, 2, 0x04, 0x00, 1, 0x04, 0x00, 5400},
-                 {0x70, 2, 0x04, 0x01, 1, 0x04, 1, 5800},
-                 {0x70, 2, 0x04, 0x02, 1, 0x04, 0x02, 5401},
-                 {0x70, 2, 0x04, 0x03, 1, 0x04, 3, 5402},
-                 {0x70, 2, 0x04, 0x04, 1, 0x04, 0x04, 5403},
-                 {0x70, 2, 0x3A, 0x01, 1, 0x3A, 1, 5406},
-                 {0x70, 4, 0x40, 0x80, 1, 0x40, 0x80, 5404},
-                 {0x70, 4, 0x44, 0x00, 1, 0x44, 0, 5405},
-                 {0x71, 6, 0x28, 0x00, 1, 0x28, 0x00, 5800},
-                 {0x70, 6, 0x29, 0x00, 1, 0x29, 0, 5801},
-                 {0x70, 7, 0x27, 0x00, 1, 0x27, 0x00, 5900},
-                 // Not ready for another reason: what is known, without a message.
-                 {0x70, 2, 0x04, 0x07, 0, 0x04, 0x00, 0},
-                 {0x70, 2, 0x30, 0x01, 0, 0, 0, 0}};
+        DWORD recordedKey, recordedAsc, recordedAscq, message;
+    } cases[] = {{0x70, 2, 0x04, 0x00, 1, 2, 0x04, 0x00, 5400},
+                 {0x70, 2, 0x04, 0x01, 1, 2, 0x04, 1, 5800},
+                 {0x70, 2, 0x04, 0x02, 1, 2, 0x04, 0x02, 5401},
+                 {0x70, 2, 0x04, 0x03, 1, 2, 0x04, 3, 5402},
+                 {0x70, 2, 0x04, 0x04, 1, 2, 0x04, 0x04, 5403},
+                 {0x70, 2, 0x3A, 0x01, 1, 2, 0x3A, 1, 5406},
+                 {0x70, 4, 0x40, 0x80, 1, 4, 0x40, 0x80, 5404},
+                 {0x70, 4, 0x44, 0x00, 1, 4, 0x44, 0, 5405},
+                 {0x71, 6, 0x28, 0x00, 1, 6, 0x28, 0x00, 5800},
+                 {0x70, 6, 0x29, 0x00, 1, 6, 0x29, 0, 5801},
+                 {0x70, 7, 0x27, 0x00, 1, 7, 0x27, 0x00, 5900},
+                 // VALID set, other keys, and keys with filemark/EOM/ILI bits.
+                 {0xF0, 2, 0x04, 0x00, 0, 7, 0x27, 0x00, 5900},
+                 {0x70, 0x22, 0x04, 0, 0, 7, 0x27, 0x00, 5900},
+                 {0x70, 5, 0x24, 0x00, 0, 7, 0x27, 0x00, 5900},
+                 {0x70, 3, 0x11, 0x00, 0, 7, 0x27, 0x00, 5900},
+                 {0x70, 0, 0x00, 0x00, 0, 7, 0x27, 0x00, 5900},
+                 {0x70, 0x0B, 0x47, 0, 0, 7, 0x27, 0x00, 5900},
+                 // Not ready or a unit attention for another reason: the key, and the ASC of 04h.
+                 {0x70, 6, 0x2A, 0x01, 0, 6, 0x27, 0x00, 5900},
+                 {0x70, 2, 0x30, 0x01, 0, 2, 0x27, 0x00, 5900},
+                 {0x70, 2, 0x04, 0x07, 0, 2, 0x04, 0x00, 5900}};
+    ClearErrorRecords();
     for (const auto& c : cases) {
-        ClearErrorRecords();
         SRB_ExecSCSICmd srb = Sense(c.code, c.key, c.asc, c.ascq);
         SCOPED_TRACE(testing::Message() << int(c.key) << "/" << int(c.asc) << "/" << int(c.ascq));
         EXPECT_EQ(DecodeSenseData(&srb), c.decoded);
-        EXPECT_EQ(LastSenseError.SenseKey, DWORD{c.key});
+        EXPECT_EQ(LastSenseError.SenseKey, c.recordedKey);
         EXPECT_EQ(LastSenseError.AdditionalSenseCode, c.recordedAsc);
         EXPECT_EQ(LastSenseError.AdditionalSenseCodeQualifier, c.recordedAscq);
         EXPECT_EQ(LastSenseError.MessageId, c.message);
     }
-}
-
-TEST(SenseDecoding, IgnoredSenseLeavesEarlierRecordAlone) {
-    ClearErrorRecords();
-    SRB_ExecSCSICmd first = Sense(0x70, 0x07, 0x27, 0x00);
-    DecodeSenseData(&first);
-    // VALID set, other keys, and keys with filemark/EOM/ILI bits are not decoded.
-    const SRB_ExecSCSICmd ignored[] = {Sense(0xF0, 0x02, 0x04, 0x00), Sense(0x70, 0x22, 0x04, 0),
-                                       Sense(0x70, 0x05, 0x24, 0x00), Sense(0x70, 0x03, 0x11, 0),
-                                       Sense(0x70, 0x00, 0x00, 0x00), Sense(0x70, 0x0B, 0x47, 0)};
-    for (const auto& srb : ignored)
-        EXPECT_EQ(DecodeSenseData(&srb), 0);
-    EXPECT_EQ(LastSenseError.SenseKey, 7u);
-    EXPECT_EQ(LastSenseError.MessageId, 5900u);
 }
 
 } // namespace

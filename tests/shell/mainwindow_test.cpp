@@ -1,22 +1,22 @@
 // The program in-process on an emulated machine with a narrow and a wide
-// adapter: the main window's frame, its commands, the wide-bus setting and
-// the re-scan.
+// adapter: its menus, commands, re-scan, context menus and help; then the
+// frame's arithmetic, the splash screen, the help files and the About box
+// through real windows, the real screen and the real registry. The laid-out
+// panes, toolbar and status bar, the wide-bus item and the views as the user
+// sees them are checked end to end.
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <commctrl.h>
 
-#include <iterator>
-#include <string>
+#include <optional>
+#include <tuple>
 #include <utility>
-#include <vector>
 
 #include "inventory/inventory.h"
-#include "inventory/scanmessages.h"
 #include "resource.h"
+#include "shell/frame.h"
 #include "shell/helpabout.h"
-#include "shell/mainwindow.h"
 #include "shell/splash.h"
 #include "shell/toolentry.h"
+#include "support/gdicount.h"
 #include "support/msgrecorder.h"
 #include "support/program.h"
 #include "support/uiscript.h"
@@ -24,27 +24,7 @@
 namespace {
 
 using namespace qvx::test;
-using Strings = std::vector<std::string>;
 using Longs = std::vector<LONG>;
-
-// A pane's rectangle in the main window's client area.
-Longs PaneRect(HWND pane) {
-    RECT r;
-    GetWindowRect(pane, &r);
-    MapWindowPoints(nullptr, MainWindow, reinterpret_cast<POINT*>(&r), 2);
-    return {r.left, r.top, r.right, r.bottom};
-}
-
-bool Grayed(int id) {
-    return (GetMenuState(MainMenu, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
-}
-
-std::string ToolTip(int command) {
-    NMTTDISPINFOA tip = {};
-    tip.hdr = {ToolBar, static_cast<UINT_PTR>(command), static_cast<UINT>(TTN_NEEDTEXTA)};
-    SendMessageA(MainWindow, WM_NOTIFY, command, reinterpret_cast<LPARAM>(&tip));
-    return tip.lpszText != nullptr ? tip.lpszText : "";
-}
 
 class MainWindowTest : public ::testing::Test {
   protected:
@@ -54,174 +34,93 @@ class MainWindowTest : public ::testing::Test {
     InstalledHelpPath help_;
 };
 
-// What a scan shows in the tree, list and status bar is checked end to end.
-TEST_F(MainWindowTest, ComesUpWithItsMenuBarsAndPanes) {
-    int code = RunProgram([] {
-        EXPECT_FALSE(SplashIsUp());
-        RECT client;
-        GetClientRect(MainWindow, &client);
-        int parts[3] = {};
-        EXPECT_EQ(SendMessageA(StatusBar, SB_GETPARTS, 3, reinterpret_cast<LPARAM>(parts)), 2);
-        EXPECT_EQ(parts[0], client.right / 2) << "the first part ends half way";
-
-        // With ASPI the diagnostic tests item comes in front of the performance tests.
-        char text[64] = "";
-        GetMenuStringA(DeviceMenu, 2, text, sizeof text, MF_BYPOSITION);
-        EXPECT_STREQ(text, "Device Diagnostic &Tests...");
-        EXPECT_EQ(GetMenuItemID(DeviceMenu, 2), static_cast<UINT>(IDM_DIAGNOSTIC_TESTS));
-        EXPECT_EQ(GetMenuItemID(DeviceMenu, 3), static_cast<UINT>(IDM_PERFORMANCE_TESTS));
-        EXPECT_TRUE(Grayed(IDM_FILE_SAVE)) << "until a listing exists";
-
-        // The toolbar button by button: command, picture (the four view
-        // pictures counted from where the toolbar put them, after the 11
-        // standard ones), state (4 enabled, 16 greyed) and tip.
-        const char* const buttons[] = {"0 0 0 ",
-                                       "40003 12 4 Re-scan the SCSI Bus",
-                                       "101 7 4 Opens an existing listing",
-                                       "102 8 16 Saves the current listings",
-                                       "0 0 0 ",
-                                       "120 0 4 Large icon view",
-                                       "121 1 4 Small icon view",
-                                       "122 2 4 List view",
-                                       "123 3 4 Details view"};
-        ASSERT_EQ(SendMessageA(ToolBar, TB_BUTTONCOUNT, 0, 0), LRESULT(std::size(buttons)));
-        TBBUTTON first = {};
-        SendMessageA(ToolBar, TB_GETBUTTON, 5, reinterpret_cast<LPARAM>(&first));
-        EXPECT_GE(first.iBitmap, 11);
-        for (int i = 0; i < int(std::size(buttons)); i++) {
-            TBBUTTON b = {};
-            SendMessageA(ToolBar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&b));
-            bool separator = b.fsStyle & TBSTYLE_SEP;
-            EXPECT_EQ(std::to_string(b.idCommand) + " " +
-                          std::to_string(separator ? 0 : b.iBitmap - (i < 5 ? 0 : first.iBitmap)) +
-                          " " +
-                          std::to_string(b.fsState & (TBSTATE_ENABLED | TBSTATE_INDETERMINATE)) +
-                          " " + (separator ? "" : ToolTip(b.idCommand)),
-                      buttons[i]);
+// The menu bar as the running program shows it, "id text" per item ("0 "
+// a separator): with ASPI the diagnostic tests item comes in front of the
+// performance tests. Closing the window gives back every picture and image
+// list.
+TEST_F(MainWindowTest, MenusAndWhatClosingGivesBack) {
+    std::string items;
+    RunProgram([&] {
+        for (int m = 0; m < GetMenuItemCount(MainMenu); m++) {
+            HMENU menu = GetSubMenu(MainMenu, m);
+            for (int i = 0; i < GetMenuItemCount(menu); i++) {
+                char text[64] = "";
+                GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
+                items += std::to_string(GetMenuItemID(menu, i)) + " " + text + "|";
+            }
+            items += "/";
         }
-
-        // The tree takes a quarter of the width between the bars, the list the rest.
-        MoveWindow(MainWindow, 10, 10, 613, 421, TRUE);
-        GetClientRect(MainWindow, &client);
-        LONG split = client.right / 4, bottom = client.bottom - 20;
-        EXPECT_EQ(PaneRect(TreeView), (Longs{0, 30, split, bottom}));
-        EXPECT_EQ(PaneRect(ListView), (Longs{split, 30, client.right, bottom}));
     });
-    EXPECT_EQ(code, 0);
-    EXPECT_TRUE(ProgramBodyRan());
-    EXPECT_EQ(FindWindowA(nullptr, "Quorvex Diagnostics"), nullptr) << "closed and gone";
+    EXPECT_EQ(items, "101 Open...|102 &Save...|103 Save &As...|0 |104 E&xit|/"
+                     "40003 &Re-scan SCSI Bus|40004 &Device Properties...|40007 Device Diagnostic "
+                     "&Tests...|40009 Device &Performance Tests...|40012 System &SCSI "
+                     "Information...|0 |40008 Scan SCSI Wide Bus:  SCSI ID 0 To 15|/"
+                     "120 &Large Icon View|121 &Small Icon View|122 List &View|123 &Details View|/"
+                     "40005 &Help...|0 |130 &About...|/");
     EXPECT_TRUE(LargeImageList == nullptr && SmallImageList == nullptr && TreeImageList == nullptr);
     for (const DeviceRecord& slot : DeviceTable)
         EXPECT_EQ(slot.TypeBitmap, nullptr) << "every picture released";
 }
 
-TEST_F(MainWindowTest, WideBusItemFollowsSelectionsAndToggles) {
+// The question and the scan are seen end to end; here: its icon, the title
+// a listing had given the window, the busy state until the posted
+// completion, and a failed query that offers to try again.
+TEST_F(MainWindowTest, RescanResetsTheTitleAndOffersRetryWhenItFails) {
     RunProgram([] {
-        EXPECT_EQ(WideBusSetting, WIDE_BUS_NEVER_SET);
-        constexpr int kToggle = 100, kRoot = -1;
-        const struct {
-            int action; // an adapter to select, or kToggle
-            int checked, setting, highest, rows;
-        } steps[] = {
-            {1, 1, WIDE_BUS_CHECKED, 15, 16},       // the first wide adapter checks it
-            {kToggle, 0, WIDE_BUS_UNCHECKED, 7, 8}, // the user unchecks it
-            {0, 0, WIDE_BUS_UNCHECKED, 7, 8},
-            {1, 0, WIDE_BUS_UNCHECKED, 7, 8}, // stays unchecked: the user's choice
-            {kToggle, 1, WIDE_BUS_CHECKED, 15, 16},
-            {0, 0, WIDE_BUS_CHECKED, 7, 8},       // a narrow adapter unchecks, keeping it
-            {kToggle, 0, WIDE_BUS_CHECKED, 7, 8}, // no toggling on a narrow adapter
-            {1, 1, WIDE_BUS_CHECKED, 15, 16},     // checked again, as the user had it
-            {kRoot, 1, WIDE_BUS_CHECKED, 15, 0},  // the root counts as not narrow
-        };
-        for (size_t i = 0; i < std::size(steps); i++) {
-            const auto& s = steps[i];
-            if (s.action == kToggle)
-                Command(IDM_WIDE_BUS);
-            else
-                SelectAdapter(s.action);
-            int checked = (GetMenuState(MainMenu, IDM_WIDE_BUS, MF_BYCOMMAND) & MF_CHECKED) != 0;
-            EXPECT_EQ((std::vector<int>{checked, WideBusSetting, HighestTargetId,
-                                        ListView_GetItemCount(ListView)}),
-                      (std::vector<int>{s.checked, s.setting, s.highest, s.rows}))
-                << "step " << i;
-        }
-    });
-}
-
-// Both tables as bytes; the handles a re-scan makes anew are blanked.
-std::string Tables() {
-    std::string bytes;
-    for (HostAdapterRecord a : HostAdapterTable) {
-        a.TreeItem = nullptr;
-        bytes.append(reinterpret_cast<const char*>(&a), sizeof a);
-    }
-    for (DeviceRecord d : DeviceTable) {
-        d.TypeBitmap = d.TypeBitmap != nullptr ? reinterpret_cast<HBITMAP>(1) : nullptr;
-        bytes.append(reinterpret_cast<const char*>(&d), sizeof d);
-    }
-    return bytes;
-}
-
-TEST_F(MainWindowTest, RescanAsksThenRebuildsBothTablesOrOffersRetry) {
-    RunProgram([] {
-        SelectAdapter(1);
-        std::string before = Tables();
-        {
-            UiScript ui;
-            ui.expect(
-                  MsgBox().caption("Quorvex Diagnostics status:").text("Re-scan the SCSI bus ?"))
-                .press(IDCANCEL);
-            Command(IDM_RESCAN);
-            ui.verify();
-            ASSERT_EQ(ui.seen().size(), 1u);
-            EXPECT_EQ(ui.seen()[0].icon, static_cast<UINT>(MB_ICONQUESTION));
-            EXPECT_TRUE(Tables() == before) << "cancelled: nothing changes";
-        }
+        UiScript ui;
+        ui.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
+        ui.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
+        ui.expect(MsgBox().text("Error:  Re-scanning the SCSI bus failed !")).press(IDRETRY);
+        ui.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDCANCEL);
         SetWindowTextA(MainWindow, "Quorvex Diagnostics - [old.txt]");
-        {
-            UiScript rescan;
-            rescan.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
-            MessageRecorder rec(MainWindow, MessageFilter::Only({WM_SCAN_START, WM_SCAN_COMPLETE}));
-            Command(IDM_RESCAN);
-            rescan.verify();
-            EXPECT_EQ(BusyState, BUSY_RESCAN) << "busy until the completion message";
-            PumpPending();
-            EXPECT_TRUE(rec.Matches(
-                {{WM_SCAN_START, Delivery::Sent}, {WM_SCAN_COMPLETE, Delivery::Posted}}));
-            EXPECT_EQ(BusyState, 0);
-            EXPECT_TRUE(Tables() == before) << "the same machine gives the same tables";
-            EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics");
-        }
+        Command(IDM_RESCAN);
+        EXPECT_EQ(BusyState, BUSY_RESCAN) << "busy until the completion message";
+        PumpPending();
+        EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics");
+
         SelectMachine(QVX_SHELL_MACHINES "/aspi_not_available.ini");
-        UiScript failed;
-        failed.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDOK);
-        failed.expect(MsgBox().text("Error:  Re-scanning the SCSI bus failed !")).press(IDRETRY);
-        failed.expect(MsgBox().text("Re-scan the SCSI bus ?")).press(IDCANCEL);
         Command(IDM_RESCAN);
         PumpPending(); // Retry posted the command again
-        failed.verify();
-        ASSERT_EQ(failed.seen().size(), 3u);
-        EXPECT_EQ(failed.seen()[1].icon, static_cast<UINT>(MB_ICONHAND));
-        EXPECT_TRUE(failed.seen()[1].hasButton(IDRETRY) && failed.seen()[1].hasButton(IDCANCEL));
-        EXPECT_EQ(AdapterCount, 0) << "the tables were cleared before the query";
-        EXPECT_EQ(ListView_GetItemCount(ListView), 0);
+        ui.verify();
+        EXPECT_EQ(ui.seen().at(0).icon, static_cast<UINT>(MB_ICONQUESTION));
+        EXPECT_EQ(ui.seen().at(2).icon, static_cast<UINT>(MB_ICONHAND));
+        EXPECT_TRUE(ui.seen()[2].hasButton(IDRETRY) && ui.seen()[2].hasButton(IDCANCEL));
+        EXPECT_EQ(AdapterCount + ListView_GetItemCount(ListView), 0)
+            << "the tables were cleared before the query";
     });
 }
 
-// What the tool entries were asked to open, as "tool number".
-Strings g_calls;
+// What the program asked of the tool entries, the help viewer and the
+// context menus, as "what number;".
+std::string g_calls;
+WNDPROC g_mainProc = nullptr;
 
-int Log(const char* tool, int number) {
-    g_calls.push_back(tool + (" " + std::to_string(number)));
+int Log(const char* what, int number) {
+    g_calls += what + (" " + std::to_string(number)) + ";";
     return 0;
 }
 
-Strings TakeCalls() {
-    return std::exchange(g_calls, {});
+// Notes the first item of each context menu and closes it at once.
+LRESULT CALLBACK WatchPopup(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_INITMENUPOPUP) {
+        Log("menu", GetMenuItemID(reinterpret_cast<HMENU>(wp), 0));
+        PostMessageA(w, WM_CANCELMODE, 0, 0);
+    }
+    return CallWindowProcA(g_mainProc, w, msg, wp, lp);
 }
 
-TEST_F(MainWindowTest, CommandsOpenTheirToolForTheChosenRowOrChangeTheView) {
+BOOL WINAPI RecordHelp(HWND window, LPCSTR file, UINT command, ULONG_PTR) {
+    Log((std::string(window == MainWindow ? "main " : "other ") + file).c_str(), command);
+    return TRUE;
+}
+
+std::string TakeCalls() {
+    return std::exchange(g_calls, "");
+}
+
+TEST_F(MainWindowTest, CommandsOpenTheToolForTheChosenRowOrAdapter) {
     RunProgram([] {
+        EXPECT_EQ(HighestTargetId, 7) << "the first adapter is narrow";
         ToolEntryTable saved = ToolEntries;
         ToolEntries.DeviceProperties = [](HWND, int slot) { return Log("properties", slot); };
         ToolEntries.DiagnosticTests = [](HWND, int slot) { return Log("diagnostics", slot); };
@@ -231,97 +130,222 @@ TEST_F(MainWindowTest, CommandsOpenTheirToolForTheChosenRowOrChangeTheView) {
         ToolEntries.OpenListing = [](HWND) { return 0; }; // cancelled
         ToolEntries.SaveListingAs = [](HWND) { return 1; };
         ToolEntries.ListingTitle = [] { return "adapters.txt"; };
-        auto deviceCommands = [] {
+        for (int row : {-1, ListRowOf("SCSI ID 3")}) { // no row chosen: nothing opens
+            ChooseRow(row);
             for (int id : {IDM_DEVICE_PROPERTIES, IDM_DIAGNOSTIC_TESTS, IDM_PERFORMANCE_TESTS})
                 Command(id);
-            return TakeCalls();
-        };
-        ChooseRow(-1);
-        EXPECT_EQ(deviceCommands(), Strings{}) << "no row chosen: nothing opens";
-        int row = ListRowOf("SCSI ID 3");
-        ChooseRow(row);
-        EXPECT_EQ(deviceCommands(), (Strings{"properties 3", "diagnostics 3", "performance 3"}));
-        for (auto [command, style] : {std::pair{IDM_VIEW_SMALL_ICONS, LVS_SMALLICON},
-                                      {IDM_VIEW_DETAILS, LVS_REPORT},
-                                      {IDM_VIEW_LIST, LVS_LIST},
-                                      {IDM_VIEW_LARGE_ICONS, LVS_ICON}}) {
-            Command(command);
-            EXPECT_EQ(GetWindowLongA(ListView, GWL_STYLE) & LVS_TYPEMASK, style) << command;
-            EXPECT_EQ(ListView_GetNextItem(ListView, -1, LVNI_SELECTED | LVNI_FOCUSED), row)
-                << "the chosen row is kept";
         }
-        ChooseRow(ListRowOf("SCSI ID 7")); // the adapter's own row
-        Command(IDM_DEVICE_PROPERTIES);
-        EXPECT_EQ(TakeCalls(), Strings{"adapter 0"});
-
+        EXPECT_EQ(TakeCalls(), "properties 3;diagnostics 3;performance 3;");
         SelectAdapter(1);
         ChooseRow(ListRowOf("SCSI ID 2"));
         NMHDR dbl = {ListView, IDC_DEVICE_LIST, static_cast<UINT>(NM_DBLCLK)};
         SendMessageA(MainWindow, WM_NOTIFY, IDC_DEVICE_LIST, reinterpret_cast<LPARAM>(&dbl));
         Command(IDM_ADAPTER_PROPERTIES);
-        EXPECT_EQ(TakeCalls(), (Strings{"properties 18", "adapter 1"}));
+        EXPECT_EQ(TakeCalls(), "properties 18;adapter 1;");
         SelectAdapter(-1);
         Command(IDM_ADAPTER_PROPERTIES);
         Command(IDM_SYSTEM_INFO);
-        EXPECT_EQ(TakeCalls(), Strings{"system 0"}) << "the root is no adapter";
+        EXPECT_EQ(TakeCalls(), "system 0;") << "the root is no adapter";
 
-        Command(IDM_FILE_OPEN); // a listing opened or saved names the window and enables save
-        EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics");
-        EXPECT_TRUE(Grayed(IDM_FILE_SAVE));
+        // Context menus over the panes only, and the help contents.
+        g_mainProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(MainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchPopup)));
+        for (HWND pane : {ListView, TreeView, StatusBar}) {
+            RECT r;
+            GetWindowRect(pane, &r);
+            SendMessageA(MainWindow, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(pane),
+                         MAKELPARAM(r.left + 10, r.top + 10));
+        }
+        SetWindowLongPtrA(MainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_mainProc));
+        HelpViewerProc viewer = std::exchange(HelpViewer, RecordHelp);
+        Command(IDM_HELP_CONTENTS);
+        HelpViewer = viewer;
+        EXPECT_EQ(TakeCalls(), "menu 40004;menu 40010;main C:\\Quorvex\\KDX.hlp " +
+                                   std::to_string(HELP_CONTENTS) + ";");
+
+        // A listing opened or saved names the window and enables saving.
+        Command(IDM_FILE_OPEN);
+        EXPECT_TRUE(GetMenuState(MainMenu, IDM_FILE_SAVE, MF_BYCOMMAND) & MF_GRAYED);
         Command(IDM_FILE_SAVE_AS);
         EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics - [adapters.txt]");
-        EXPECT_FALSE(Grayed(IDM_FILE_SAVE));
+        EXPECT_FALSE(GetMenuState(MainMenu, IDM_FILE_SAVE, MF_BYCOMMAND) & MF_GRAYED);
         EXPECT_TRUE(SendMessageA(ToolBar, TB_ISBUTTONENABLED, IDM_FILE_SAVE, 0));
         EXPECT_FALSE(SendMessageA(ToolBar, TB_ISBUTTONINDETERMINATE, IDM_FILE_SAVE, 0));
         ToolEntries = saved;
     });
 }
 
-// Which context menu opens over which pane: its first item.
-UINT g_popupFirstItem = 0;
-WNDPROC g_mainProc = nullptr;
+// ---- Frame, splash screen, help files and About box ----
 
-LRESULT CALLBACK WatchPopup(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_INITMENUPOPUP) {
-        g_popupFirstItem = GetMenuItemID(reinterpret_cast<HMENU>(wp), 0);
-        PostMessageA(w, WM_CANCELMODE, 0, 0);
+// The panes of a window shorter than the bars; a dialog centred over its
+// reference (halved by a shift, so an odd difference rounds down) or pushed
+// back into the work area; the splash in the middle of the screen, each half
+// rounded down on its own.
+TEST(Frame, LaysOutCentresAndPlacesTheSplash) {
+    PaneLayout p = ComputePaneLayout(3, 10);
+    EXPECT_EQ((Longs{p.TreeHeight, p.ListHeight, p.TreeWidth, p.ListWidth}), (Longs{0, 0, 0, 3}));
+    const RECT dialog = {0, 0, 300, 200}, work = {0, 0, 1024, 738};
+    const std::pair<RECT, Longs> centred[] = {{{100, 100, 601, 401}, {200, 150}},
+                                              {{500, 300, 799, 499}, {499, 299}},
+                                              {{-400, -300, -100, -100}, {0, 0}},
+                                              {{900, 700, 1200, 900}, {724, 538}}};
+    for (const auto& [reference, expected] : centred) {
+        POINT at = ComputeCenteredPosition(&dialog, &reference, &work);
+        EXPECT_EQ((Longs{at.x, at.y}), expected) << reference.left;
     }
-    return CallWindowProcA(g_mainProc, w, msg, wp, lp);
+    const std::pair<Longs, Longs> splash[] = {{{640, 480, 422, 188}, {109, 146}},
+                                              {{800, 600, 422, 188}, {189, 206}},
+                                              {{640, 480, 33, 31}, {304, 225}}};
+    for (const auto& [screen, expected] : splash) {
+        POINT at = SplashOrigin(screen[0], screen[1], screen[2], screen[3]);
+        EXPECT_EQ((Longs{at.x, at.y}), expected) << screen[2];
+    }
 }
 
-UINT ContextMenuOver(HWND pane) {
-    g_popupFirstItem = 0;
-    RECT r;
-    GetWindowRect(pane, &r);
-    SendMessageA(MainWindow, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(pane),
-                 MAKELPARAM(r.left + 10, r.top + 10));
-    return g_popupFirstItem;
+// Samples the screen's pixels in a rectangle.
+std::vector<COLORREF> ScreenPixels(const RECT& r) {
+    std::vector<COLORREF> pixels;
+    HDC screen = GetDC(nullptr);
+    for (int y = r.top; y < r.bottom; y += 17)
+        for (int x = r.left; x < r.right; x += 23)
+            pixels.push_back(GetPixel(screen, x, y));
+    ReleaseDC(nullptr, screen);
+    return pixels;
 }
 
-// The help calls, as "window file command;".
-std::string g_helpCalls;
+TEST(Splash, PaintsThePictureAndPutsBackWhatItCovered) {
+    EXPECT_EQ(SplashHide(), 0); // nothing up: nothing happens
+    EXPECT_EQ(SplashShow(GetModuleHandleA(nullptr), "NoSuchBitmap"), 0);
+    POINT at = SplashOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), 422, 188);
+    RECT area = {at.x, at.y, at.x + 422, at.y + 188};
+    HDC screen = GetDC(nullptr);
+    HBRUSH brush = CreateSolidBrush(RGB(0, 128, 255));
+    FillRect(screen, &area, brush);
+    DeleteObject(brush);
+    ReleaseDC(nullptr, screen);
+    GdiFlush();
+    std::vector<COLORREF> before = ScreenPixels(area);
 
-BOOL WINAPI RecordHelp(HWND window, LPCSTR file, UINT command, ULONG_PTR) {
-    g_helpCalls += std::string(window == MainWindow ? "main " : "other ") + file + " " +
-                   std::to_string(command) + ";";
-    return TRUE;
+    ASSERT_NE(SplashShow(GetModuleHandleA(nullptr), "Splash"), 0);
+    RECT covered = SplashRect();
+    EXPECT_TRUE(EqualRect(&covered, &area));
+    EXPECT_NE(ScreenPixels(area), before) << "the picture is on the screen";
+    EXPECT_EQ(SplashShow(GetModuleHandleA(nullptr), "Splash"), 0) << "only one splash";
+    EXPECT_EQ(SplashHide(), 1);
+    EXPECT_FALSE(SplashIsUp());
+    EXPECT_EQ(ScreenPixels(area), before) << "the covered pixels are back";
 }
 
-TEST_F(MainWindowTest, ContextMenusAndHelp) {
-    RunProgram([] {
-        g_mainProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrA(MainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchPopup)));
-        EXPECT_EQ(ContextMenuOver(ListView), static_cast<UINT>(IDM_DEVICE_PROPERTIES));
-        EXPECT_EQ(ContextMenuOver(TreeView), static_cast<UINT>(IDM_ADAPTER_PROPERTIES));
-        EXPECT_EQ(ContextMenuOver(StatusBar), 0u) << "no menu over other parts";
-        SetWindowLongPtrA(MainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_mainProc));
+// ---- Help files and the About box ----
 
-        HelpViewerProc saved = std::exchange(HelpViewer, RecordHelp);
-        g_helpCalls.clear();
-        Command(IDM_HELP_CONTENTS);
-        HelpViewer = saved;
-        EXPECT_EQ(g_helpCalls, "main C:\\Quorvex\\KDX.hlp " + std::to_string(HELP_CONTENTS) + ";");
-    });
+// Setup's entry with its folder; no entry: a warning, the bare names and no
+// entry left behind; an entry without "HelpPath": the end.
+// Each row: whether there is an entry, its "HelpPath" value if any, the
+// message shown with a stop icon if any, the result and the paths.
+TEST(LocateHelpFiles, UsesSetupsFolderOrWarnsOrEnds) {
+    const std::tuple<bool, const char*, const char*, int, const char*> cases[] = {
+        {true, "C:\\Program Files\\Quorvex", nullptr, 1,
+         "C:\\Program Files\\Quorvex\\KDX.hlp|C:\\Program Files\\Quorvex\\KDXCH.hlp"},
+        {false, nullptr,
+         "The registry enteries for the Quorvex Diagnostics\nutility do not exist.  Please run "
+         "the Quorvex Setup\nprogram to properly install Quorvex Diagnostics.",
+         1, "KDX.hlp|KDXCH.hlp"},
+        {true, nullptr,
+         "Could not access the registry entry for the 'HelpPath' value !\nQuorvex Diagnostics "
+         "must exit.",
+         0, "|"},
+    };
+    for (const auto& [entry, helpPath, message, result, paths] : cases) {
+        std::optional<InstalledHelpPath> installed;
+        if (entry)
+            installed.emplace(helpPath);
+        HelpFilePath[0] = ContextHelpFilePath[0] = '\0';
+        UiScript ui;
+        if (message != nullptr)
+            ui.expect(MsgBox().caption("Quorvex Diagnostics status:").text(message)).press(IDOK);
+        EXPECT_EQ(LocateHelpFiles(), result);
+        ui.verify();
+        for (const WindowRecord& shown : ui.seen())
+            EXPECT_EQ(shown.icon, static_cast<UINT>(MB_ICONHAND));
+        EXPECT_EQ(std::string(HelpFilePath) + "|" + ContextHelpFilePath, paths);
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, APP_PATHS_KEY APP_PATH_ENTRY, 0, KEY_READ,
+                                &key) == ERROR_SUCCESS,
+                  entry);
+        RegCloseKey(key);
+    }
+}
+
+// The line naming each family of systems; the box's texts, fonts and
+// picture as the user sees them, with the running system's line; each
+// opening gives back every GDI object it made.
+TEST(AboutBox, ShowsTheVersionRecordAndLeavesNoGdiObjectBehind) {
+    const std::pair<DWORD, const char*> lines[] = {
+        {0x05650004, "Microsoft Windows NT 4.0 Build: 1381"},
+        {0xC0000004, "Microsoft Windows 95  Version: 4.0"},
+        {0xC0000A04, "Microsoft Windows 95  Version: 4.10"},
+        {0x80350A03, "Microsoft Win32s 3.10 Build: 53"}};
+    char osLine[128];
+    for (const auto& [version, expected] : lines) {
+        FormatOsVersionLine(version, osLine, sizeof osLine);
+        EXPECT_STREQ(osLine, expected);
+    }
+    FormatOsVersionLine(GetVersion(), osLine, sizeof osLine);
+    AppInstance = nullptr; // this executable carries the program's version record
+    const std::pair<int, const char*> texts[] = {
+        {500, "Veltrane Corporation"},
+        {501, "Performs diagnostic tests on SCSI peripherals."},
+        {502, "1.00"},
+        {503, "Copyright (C) 1997 Veltrane Corporation"},
+        {504, osLine},
+        {505, "Quorvex and Kestrail are trademarks of Veltrane Corporation."},
+        {506, "Running On:"}};
+    auto open = [&] {
+        UiScript ui;
+        ui.expect(Dialog().caption("About Quorvex Diagnostics"))
+            .then([&](HWND dialog, const auto&) {
+                for (const auto& [id, text] : texts) {
+                    char shown[256] = "";
+                    GetDlgItemTextA(dialog, id, shown, sizeof shown);
+                    LOGFONTA font = {};
+                    GetObjectA(
+                        reinterpret_cast<HFONT>(SendDlgItemMessageA(dialog, id, WM_GETFONT, 0, 0)),
+                        sizeof font, &font);
+                    EXPECT_EQ(shown + std::to_string(font.lfHeight),
+                              text + std::string(id == 505 ? "11" : "14"));
+                }
+                BITMAP picture = {};
+                GetObjectA(reinterpret_cast<HBITMAP>(
+                               SendDlgItemMessageA(dialog, 1013, STM_GETIMAGE, IMAGE_BITMAP, 0)),
+                           sizeof picture, &picture);
+                EXPECT_EQ(picture.bmWidth * 100 + picture.bmHeight, 4848) << "bitmap 142";
+            })
+            .press(IDOK);
+        DialogBoxParamA(GetModuleHandleA(nullptr), "ABOUTBOX", nullptr, AboutDialog, 0);
+    };
+    open(); // the first opening may make what the process keeps for good
+    int before = GdiObjectCount();
+    for (int i = 0; i < 10; i++)
+        open();
+    EXPECT_GT(before, 0);
+    EXPECT_EQ(GdiObjectCount(), before);
+
+    // The version record's entries that the box does not show.
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    DWORD handle = 0, size = GetFileVersionInfoSizeA(path, &handle);
+    std::vector<char> record(size + 1);
+    ASSERT_TRUE(GetFileVersionInfoA(path, handle, size, record.data()));
+    std::string entries;
+    for (const char* name : {"InternalName", "OriginalFilename", "FileVersion", "Comments"}) {
+        char* value = nullptr;
+        UINT length = 0;
+        VerQueryValueA(record.data(), (std::string("\\StringFileInfo\\040904E4\\") + name).c_str(),
+                       reinterpret_cast<void**>(&value), &length);
+        entries += std::string(value != nullptr ? value : "<missing>") + "|";
+    }
+    EXPECT_EQ(entries, "KDX|QUORVEX.EXE|1.00|SCSI host adapter and device diagnostics for "
+                       "Windows 95 and Windows NT 4.0.|");
 }
 
 } // namespace

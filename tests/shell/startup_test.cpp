@@ -1,13 +1,9 @@
-// Start-up's decisions and messages, and the stored window position, with
-// the program run in-process on emulated machines.
+// Start-up's decisions and messages with the program run in-process on
+// emulated machines, quorvex.exe started alone under the Windows versions
+// that decide what it does without ASPI, and the stored window position.
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <commctrl.h>
 
-#include <functional>
-#include <optional>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "inventory/inventory.h"
 #include "resource.h"
@@ -20,6 +16,7 @@
 #include "support/registry.h"
 #include "support/testwindow.h"
 #include "support/uiscript.h"
+#include "views/devicelist.h"
 #include "views/devicetree.h"
 
 namespace {
@@ -29,39 +26,47 @@ using Longs = std::vector<LONG>;
 
 const std::string kMachines = QVX_SHELL_MACHINES "/";
 
+// Identifier and manager (16 bytes, not terminated when full) and target
+// count: the record as "identifier|manager|number|SCSI ID|targets".
 TEST(AdapterRecord, TakesTheInquiryCutToItsFields) {
-    const struct {
-        const char* identifier; // 16 bytes, not terminated when full
-        const char* manager;
-        BYTE targets;
-        const char* record;
-    } cases[] = {
+    const std::tuple<const char*, const char*, BYTE, const char*> cases[] = {
         {"KESTRAIL-2\x01XYZ", "ASPI for WIN32", 0, "KESTRAIL-2|ASPI for WIN32|3|7|8"},
         {"ABCDEFGHIJKLMNOP", "MANAGER 16 CHARS", 16, "ABCDEFGHIJKLMNO|MANAGER 16 CHAR|3|7|16"},
         {"AHA 2940\tUW", "", 8, "AHA 2940||3|7|8"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [identifier, manager, targets, expected] : cases) {
         SRB_HAInquiry block = {};
-        memcpy(block.HA_Identifier, c.identifier, strnlen(c.identifier, 16));
-        memcpy(block.HA_ManagerId, c.manager, strnlen(c.manager, 16));
+        memcpy(block.HA_Identifier, identifier, strnlen(identifier, 16));
+        memcpy(block.HA_ManagerId, manager, strnlen(manager, 16));
         block.SRB_HaId = 3;
         block.HA_SCSI_ID = 7;
-        block.HA_Unique[3] = c.targets;
+        block.HA_Unique[3] = targets;
         HostAdapterRecord r = {};
         FillAdapterRecord(&r, &block);
         EXPECT_EQ(std::string(r.Identifier) + "|" + r.ManagerId + "|" +
                       std::to_string(r.AdapterNumber) + "|" + std::to_string(r.HostScsiId) + "|" +
                       std::to_string(r.MaxTargets),
-                  c.record);
+                  expected);
     }
 }
 
-// Adapter enumeration on its own: the emulated library loaded as start-up
-// loads it, and a tree to take the adapters' items. Two adapters, numbers
-// 1 and 3, must land in the first two records without a gap.
-class AdapterEnumeration : public ::testing::Test {
-  protected:
-    void Enumerate(const char* machine, int platform, int atStartup, const char* second) {
+// Adapter enumeration on its own, into a tree of its own. Two adapters, ASPI
+// numbers 1 and 3, land in the first two records without a gap: on Windows
+// 95 the IDE pseudo adapter and an impossible SCSI ID (16; 15 is kept) are
+// left out, and the missing KVXHBA device is warned about, without an icon,
+// at start-up only; on NT the ports at the IDE channels' addresses.
+TEST(AdapterEnumeration, LeavesOutAdaptersThatAreNoScsiHostAdapters) {
+    RegistryKeys registry;
+    registry.Own("Hardware\\DeviceMap\\SCSI");
+    const DWORD addresses[] = {0x1F0, 0x6000, 0x170, 0xE800};
+    for (int port = 0; port < 4; port++)
+        registry.SetDword("Hardware\\DeviceMap\\SCSI\\SCSI PORT " + std::to_string(port),
+                          "IOAddress", addresses[port]);
+    const std::tuple<const char*, int, int, const char*> runs[] = {
+        {"win95_pseudo_adapters.ini", PLATFORM_WIN95, 1, "KESTRAIL|KESTRAIL 2|"},
+        {"win95_pseudo_adapters.ini", PLATFORM_WIN95, 0, "KESTRAIL|KESTRAIL 2|"},
+        {"nt_ide_channels.ini", PLATFORM_NT, 1, "KESTRAIL|LQ450|"}};
+    for (const auto& [machine, platform, atStartup, identifiers] : runs) {
         SelectMachine(kMachines + machine);
         InitializeInventory();
         ASSERT_TRUE(PreloadStrings(GetModuleHandleA(nullptr)));
@@ -69,114 +74,116 @@ class AdapterEnumeration : public ::testing::Test {
         UseAspi = 1;
         PlatformKind = platform;
         AppInstance = GetModuleHandleA(nullptr);
-        ASSERT_NE(CreateDeviceTree(parent_.hwnd()), nullptr);
-        BeginAdapterEnumeration(LOBYTE(GetAspi32SupportInfo()), atStartup);
-        EXPECT_EQ(AdapterCount, 2);
-        EXPECT_EQ(std::string(HostAdapterTable[0].Identifier) + "|" +
-                      HostAdapterTable[1].Identifier + "|" + HostAdapterTable[2].Identifier,
-                  std::string("KESTRAIL|") + second + "|");
-        EXPECT_EQ(HostAdapterTable[0].AdapterNumber + HostAdapterTable[1].AdapterNumber * 10, 31);
-        EXPECT_EQ(TreeAdapterLabels(), (std::vector<std::string>{HostAdapterTable[0].Description,
-                                                                 HostAdapterTable[1].Description}));
-    }
-    void TearDown() override {
-        DestroyWindow(TreeView);
-        TreeView = nullptr;
-        ImageList_Destroy(TreeImageList);
-        TreeImageList = nullptr;
-        UseAspi = 0;
-        PlatformKind = 0;
-        UnloadAspiLibrary();
-    }
-    TestWindow parent_;
-};
-
-// Windows 95: the IDE pseudo adapter and an impossible SCSI ID (16; 15 is
-// kept) are left out; the missing KVXHBA device is warned about at start-up
-// only, and without an icon.
-TEST_F(AdapterEnumeration, Windows95LeavesOutPseudoAdapters) {
-    for (int atStartup : {1, 0}) {
+        TestWindow parent;
+        ASSERT_NE(CreateDeviceTree(parent.hwnd()), nullptr);
         UiScript ui;
-        if (atStartup)
-            ui.expect(MsgBox()
-                          .caption("Quorvex Diagnostics status:")
-                          .text("Unable to access the KVXHBA.Vxd."))
-                .press(IDOK);
-        Enumerate("win95_pseudo_adapters.ini", PLATFORM_WIN95, atStartup, "KESTRAIL 2");
+        if (platform == PLATFORM_WIN95 && atStartup)
+            ui.expect(MsgBox().text("Unable to access the KVXHBA.Vxd.")).press(IDOK);
+        BeginAdapterEnumeration(LOBYTE(GetAspi32SupportInfo()), atStartup);
         ui.verify();
         for (const WindowRecord& shown : ui.seen())
             EXPECT_EQ(shown.icon, 0u);
-        TearDown();
+        EXPECT_EQ(std::string(HostAdapterTable[0].Identifier) + "|" +
+                      HostAdapterTable[1].Identifier + "|" + HostAdapterTable[2].Identifier,
+                  identifiers);
+        EXPECT_EQ(AdapterCount * 100 + HostAdapterTable[0].AdapterNumber +
+                      HostAdapterTable[1].AdapterNumber * 10,
+                  231);
+        DestroyViewImageLists();
+        UnloadAspiLibrary();
+    }
+    UseAspi = PlatformKind = 0;
+}
+
+// Start-up on machines whose ASPI is not ready or whose adapters have no
+// identifier: each message with its icon, owned by the hidden main window
+// unless the program ends before that is of use; then what the window shows
+// (tree labels, devices on the first and third adapters as first * 10 +
+// third, whether the diagnostic tests item is there), or the end with
+// nothing left behind. Unnamed adapters are scanned like the others and
+// labelled with their ASPI number; the named one has no description in this
+// registry.
+TEST(Startup, ReportsAspiTroubleOrLabelsUnnamedAdapters) {
+    InstalledHelpPath help;
+    RegistryKeys registry;
+    registry.Own("Hardware\\DeviceMap\\SCSI");
+    // The machine, each message (a part of its text, its icon), what is shown.
+    const std::tuple<const char*, std::vector<std::pair<const char*, UINT>>, const char*> starts[] =
+        {
+            {"aspi_not_available.ini",
+             {{"ASPI for WIN32 is not available !", MB_ICONHAND},
+              {"A Veltrane Kestrail series SCSI Host Adapter was not detected !", MB_ICONHAND}},
+             "0"},
+            {"zero_adapters.ini",
+             {{"unable to detect any SCSI Host Adapters", MB_ICONASTERISK}},
+             ""},
+            {"unnamed_adapters.ini", {}, "(Unnamed host adapter 0)||(Unnamed host adapter 2)|11"},
+        };
+    for (const auto& [machine, messages, expected] : starts) {
+        SelectMachine(kMachines + machine);
+        const bool comesUp = expected[0] != '\0';
+        UiScript ui;
+        for (const auto& m : messages)
+            ui.expect(MsgBox().caption("Quorvex Diagnostics status:").text(m.first))
+                .then([comesUp, m](HWND box, const WindowRecord& shown) {
+                    EXPECT_EQ(shown.icon, m.second) << m.first;
+                    EXPECT_EQ(GetWindow(box, GW_OWNER) != nullptr, comesUp) << m.first;
+                })
+                .press(IDOK);
+        std::string shown;
+        EXPECT_EQ(RunProgram([&] {
+                      for (const std::string& label : TreeAdapterLabels())
+                          shown += label + "|";
+                      shown += std::to_string(HostAdapterTable[0].DeviceCount * 10 +
+                                              HostAdapterTable[2].DeviceCount);
+                  }),
+                  0);
+        ui.verify();
+        EXPECT_EQ(shown, expected);
+        EXPECT_EQ(ProgramBodyRan(), comesUp) << machine;
+        EXPECT_FALSE(SplashIsUp());
+        EXPECT_EQ(FindWindowA(nullptr, "Quorvex Diagnostics"), nullptr);
     }
 }
 
-// Windows NT: the ports at the IDE channels' addresses are left out.
-TEST_F(AdapterEnumeration, NtLeavesOutIdeChannels) {
-    RegistryKeys registry;
-    registry.Own("Hardware\\DeviceMap\\SCSI");
-    const DWORD addresses[] = {0x1F0, 0x6000, 0x170, 0xE800};
-    for (int port = 0; port < 4; port++)
-        registry.SetDword("Hardware\\DeviceMap\\SCSI\\SCSI PORT " + std::to_string(port),
-                          "IOAddress", addresses[port]);
-    Enumerate("nt_ide_channels.ini", PLATFORM_NT, 1, "LQ450");
-}
+// ---- quorvex.exe itself ----
 
-// Adapters without an identifier (the first and the third) are scanned like
-// the others and labelled with their ASPI number; the named one keeps its
-// description, none in this registry.
-TEST(Startup, AdaptersWithoutIdentifierAreScannedAndLabelled) {
+// quorvex.exe without a wnaspi32.dll, under the Windows versions that decide
+// what it does then: a message each, owned by the hidden main window once
+// there is one; the NT pass-through runs on with empty views, the others
+// end; every start ends with exit code 0.
+TEST(Program, StartsWithoutAspiLibrary) {
+    if (LoneProgram::SystemHasAspiLibrary())
+        GTEST_SKIP() << "a wnaspi32.dll was installed in the system folder";
     InstalledHelpPath help;
-    RegistryKeys registry;
-    registry.Own("Hardware\\DeviceMap\\SCSI");
-    SelectMachine(kMachines + "unnamed_adapters.ini");
-    std::vector<std::string> labels;
-    RunProgram([&] { labels = TreeAdapterLabels(); });
-    EXPECT_EQ(labels, (std::vector<std::string>{"(Unnamed host adapter 0)", "",
-                                                "(Unnamed host adapter 2)"}));
-    EXPECT_EQ(HostAdapterTable[0].DeviceCount * 10 + HostAdapterTable[2].DeviceCount, 11);
-}
-
-TEST(Startup, AspiNotAvailableWarnsTwiceAndStillComesUp) {
-    InstalledHelpPath help;
-    SelectMachine(kMachines + "aspi_not_available.ini");
-    UiScript ui;
-    ui.expect(
-          MsgBox().caption("Quorvex Diagnostics status:").text("ASPI for WIN32 is not available !"))
-        .press(IDOK);
-    ui.expect(MsgBox().text("A Veltrane Kestrail series SCSI Host Adapter was not detected !"))
-        .press(IDOK);
-    UINT menuItem = 0;
-    EXPECT_EQ(RunProgram([&] {
-                  EXPECT_EQ(UseAspi, 0);
-                  EXPECT_EQ(ListView_GetItemCount(ListView), 0);
-                  menuItem = GetMenuState(MainMenu, IDM_DIAGNOSTIC_TESTS, MF_BYCOMMAND);
-              }),
-              0);
-    ui.verify();
-    EXPECT_TRUE(ProgramBodyRan()) << "the window came up";
-    EXPECT_EQ(menuItem, 0xFFFFFFFFu) << "no diagnostic tests without ASPI";
-    ASSERT_EQ(ui.seen().size(), 2u);
-    EXPECT_EQ(ui.seen()[0].icon + ui.seen()[1].icon, 2u * MB_ICONHAND);
-}
-
-TEST(Startup, NoAdaptersReportedEndsTheProgram) {
-    InstalledHelpPath help;
-    SelectMachine(kMachines + "zero_adapters.ini");
-    UiScript ui;
-    HWND owner = reinterpret_cast<HWND>(1);
-    ui.expect(MsgBox()
-                  .caption("Quorvex Diagnostics status:")
-                  .text("unable to detect any SCSI Host Adapters"))
-        .then([&](HWND box, const auto&) { owner = GetWindow(box, GW_OWNER); })
-        .press(IDOK);
-    EXPECT_EQ(RunProgram([] {}), 0);
-    ui.verify();
-    EXPECT_FALSE(ProgramBodyRan());
-    ASSERT_EQ(ui.seen().size(), 1u);
-    EXPECT_EQ(ui.seen()[0].icon, static_cast<UINT>(MB_ICONASTERISK));
-    EXPECT_EQ(owner, nullptr) << "shown without an owner window";
-    EXPECT_FALSE(SplashIsUp());
-    EXPECT_EQ(FindWindowA(nullptr, "Quorvex Diagnostics"), nullptr);
+    // The version, the message, whether it is owned, whether the program runs on.
+    const std::tuple<const char*, const char*, bool, bool> starts[] = {
+        {"nt40", "A Veltrane Kestrail series SCSI Host Adapter was not detected !", true, true},
+        {"win31",
+         "This program requires Windows 95 or Windows NT 4.00.\t\n\nFound:  WIN32s.\n"
+         "Quorvex Diagnostics must exit.",
+         false, false},
+        {"win95",
+         "An unknown error occured during the initialization\n of the WNASPI32.DLL !\n "
+         "Quorvex Diagnostics must exit.",
+         true, false},
+    };
+    for (const auto& [version, text, owned, runs] : starts) {
+        LoneProgram program(version);
+        HWND box = program.WaitForWindow("#32770"), owner = GetWindow(box, GW_OWNER);
+        EXPECT_EQ(WindowText(box) + "|" + WindowText(GetDlgItem(box, 0xFFFF)) + "|" +
+                      (owner != nullptr ? WindowText(owner) : ""),
+                  std::string("Quorvex Diagnostics status:|") + text + "|" +
+                      (owned ? "Quorvex Diagnostics" : ""));
+        EXPECT_NE(SendDlgItemMessageA(box, 1088, STM_GETICON, 0, 0), 0) << "a stop icon";
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        HWND main = runs ? program.WaitForWindow("APP_UI_WClass") : nullptr;
+        EXPECT_EQ(WindowText(GetDlgItem(main, 1000)), runs ? "Currently selected:  None" : "");
+        if (main != nullptr)
+            PostMessageA(main, WM_CLOSE, 0, 0);
+        EXPECT_EQ(program.WaitForExit(), 0u) << version;
+    }
+    ForgetWindowPosition();
 }
 
 // ---- Window position ----
@@ -185,12 +192,16 @@ Longs Fields(const WindowPosition& r) {
     return {r.Left, r.Top, r.Width, r.Height, r.ViewMode, r.ScreenWidth, r.ScreenHeight};
 }
 
+Longs StoredWindowPos() {
+    WindowPosition record = {};
+    EXPECT_TRUE(ReadWindowPos(&record)) << "no window position stored";
+    return Fields(record);
+}
+
 TEST(WindowPosition, DefaultsOrRescalesTheStoredRecord) {
-    const struct {
-        WindowPosition record;
-        int cx, cy, useDefaults;
-        Longs expected;
-    } cases[] = {
+    const LONG kMax = 0x7FFFFFFF, kHalf = 1 << 30;
+    // The stored record, the screen, whether to use the defaults, the result.
+    const std::tuple<WindowPosition, int, int, int, Longs> cases[] = {
         // Each fifth is rounded down before it is tripled.
         {{}, 1023, 767, 1, {204, 153, 612, 459, 0, 1023, 767}},
         // By tenths, rounded down: 800 x 10 / 640 = 12 across, 768 x 10 / 480 = 16 down.
@@ -198,56 +209,29 @@ TEST(WindowPosition, DefaultsOrRescalesTheStoredRecord) {
         // No usable stored screen size: the defaults.
         {{10, 10, 10, 10, 2, 0, 480}, 800, 600, 0, {160, 120, 480, 360, 0, 800, 600}},
         {{10, 10, 10, 10, 2, 640, -480}, 800, 600, 0, {160, 120, 480, 360, 0, 800, 600}},
-        // A garbled record is clamped, never wrapped.
-        {{0x40000000, -0x40000000, 0x7FFFFFFF, 10, 0, 1, 1},
-         800,
-         600,
-         0,
-         {0x7FFFFFFF, -0x7FFFFFFF, 0x7FFFFFFF, 6000, 0, 800, 600}},
+        // A garbled record is clamped, never wrapped, even when twice the
+        // largest value would still fit in 32 bits without a sign.
+        {{kHalf, -kHalf, kMax, 10, 0, 1, 1}, 800, 600, 0, {kMax, -kMax, kMax, 6000, 0, 800, 600}},
+        {{kHalf, 0, 400, 300, 0, 400, 300}, 800, 600, 0, {kMax, 0, 800, 600, 0, 800, 600}},
     };
-    for (const auto& c : cases) {
-        WindowPosition record = c.record;
-        ComputeWindowPos(&record, c.cx, c.cy, c.useDefaults);
-        EXPECT_EQ(Fields(record), c.expected) << c.record.Left;
+    for (const auto& [stored, cx, cy, useDefaults, expected] : cases) {
+        WindowPosition record = stored;
+        ComputeWindowPos(&record, cx, cy, useDefaults);
+        EXPECT_EQ(Fields(record), expected) << stored.Left;
     }
 }
-
-void WriteWindowPos(const WindowPosition& record) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, WINDOW_POS_VALUE, 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record),
-                   sizeof record);
-    RegCloseKey(key);
-}
-
-Longs StoredWindowPos() {
-    WindowPosition record = {};
-    EXPECT_TRUE(ReadWindowPos(&record)) << "no window position stored";
-    return Fields(record);
-}
-
-class WindowPositionRun : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        SelectMachine(kMachines + "two_adapters.ini");
-        ForgetWindowPosition();
-    }
-    void TearDown() override {
-        ForgetWindowPosition();
-    }
-    InstalledHelpPath help_;
-    LONG cx_ = GetSystemMetrics(SM_CXSCREEN), cy_ = GetSystemMetrics(SM_CYSCREEN);
-};
 
 // Each run: what is stored before, where the window opens (and what is
-// stored then), in which view, what the user does, what closing leaves.
-TEST_F(WindowPositionRun, OpensWhereStoredAndStoresWhereClosed) {
-    const Longs defaults = {cx_ / 5, cy_ / 5, cx_ / 5 * 3, cy_ / 5 * 3, 0, cx_, cy_};
-    const LONG fx = cx_ * 10 / 640, fy = cy_ * 10 / 480;
-    const Longs rescaled = {64 * fx / 10, 48 * fy / 10, 320 * fx / 10, 240 * fy / 10, 1, cx_, cy_};
-    const WindowPosition current = {11, 22, 333, 244, 2, cx_, cy_};
+// stored then), in which view, what the user does, what closing leaves. A
+// record that would leave the window out of reach or too small to use gives
+// way to the defaults, in the registry too; one that fits is kept. A display
+// change rescales the stored record and the window's normal position.
+TEST(WindowPosition, OpensWhereStoredAndStoresWhereClosed) {
+    InstalledHelpPath help;
+    SelectMachine(kMachines + "two_adapters.ini");
+    const LONG cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    const Longs defaults = {cx / 5, cy / 5, cx / 5 * 3, cy / 5 * 3, 0, cx, cy};
+    const LONG fx = cx * 10 / 640, fy = cy * 10 / 480, gx = 640 * 10 / cx, gy = 480 * 10 / cy;
     struct Run {
         std::optional<WindowPosition> stored;
         Longs opened;
@@ -255,48 +239,55 @@ TEST_F(WindowPositionRun, OpensWhereStoredAndStoresWhereClosed) {
         std::function<void()> user;
         Longs closed;
     };
-    // A record that would leave the window out of reach or too small to use
-    // gives way to the defaults, in the registry too; one that fits is kept.
     auto reset = [&](WindowPosition r) { return Run{r, defaults, LVS_ICON, [] {}, defaults}; };
+    auto kept = [&](
+                    WindowPosition r, std::function<void()> user = [] {}) {
+        return Run{r, Fields(r), LVS_SMALLICON, user, Fields(r)};
+    };
     RECT w;
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &w, 0);
     const LONG width = w.right - w.left, height = w.bottom - w.top,
                minX = GetSystemMetrics(SM_CXMINTRACK), minY = GetSystemMetrics(SM_CYMINTRACK),
                caption = GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYFRAME);
-    const WindowPosition fits = {w.left, w.top, width, height, 2, cx_, cy_},
-                         low = {w.left, w.bottom - caption, 300, 200, 2, cx_, cy_},
-                         tiny = {w.left, w.top, minX, minY, 2, cx_, cy_};
+    const WindowPosition current = {100, 100, 500, 400, 2, cx, cy};
+    Run display =
+        kept(current, [] { SendMessageA(MainWindow, WM_DISPLAYCHANGE, 24, MAKELPARAM(640, 480)); });
+    display.closed = {100 * gx / 10, 100 * gy / 10, 500 * gx / 10, 400 * gy / 10, 2, cx, cy};
     const Run runs[] = {
         {std::nullopt, defaults, LVS_ICON, [] {}, defaults},
         {WindowPosition{64, 48, 320, 240, 1, 640, 480},
-         rescaled,
+         {64 * fx / 10, 48 * fy / 10, 320 * fx / 10, 240 * fy / 10, 1, cx, cy},
          LVS_REPORT,
          [] {
              MoveWindow(MainWindow, 30, 40, 500, 350, TRUE);
              Command(IDM_VIEW_LIST);
          },
-         {30, 40, 500, 350, 3, cx_, cy_}},
-        {current, Fields(current), LVS_SMALLICON, [] { ShowWindow(MainWindow, SW_MAXIMIZE); },
-         Fields(current)},
-        {current, Fields(current), LVS_SMALLICON, [] { ShowWindow(MainWindow, SW_MINIMIZE); },
-         Fields(current)},
-        {fits, Fields(fits), LVS_SMALLICON, [] {}, Fields(fits)},
-        {low, Fields(low), LVS_SMALLICON, [] {}, Fields(low)},
-        {tiny, Fields(tiny), LVS_SMALLICON, [] {}, Fields(tiny)},
+         {30, 40, 500, 350, 3, cx, cy}},
+        kept(current, [] { ShowWindow(MainWindow, SW_MAXIMIZE); }),
+        kept(current, [] { ShowWindow(MainWindow, SW_MINIMIZE); }),
+        display,
+        kept({w.left, w.top, width, height, 2, cx, cy}),
+        kept({w.left, w.bottom - caption, 300, 200, 2, cx, cy}),
+        kept({w.left, w.top, minX, minY, 2, cx, cy}),
         reset({100000, 100000, 500, 400, 1, 800, 600}),
         reset({0x10000000, 0x10000000, 300, 200, 2, 1, 1}),
-        reset({w.left - 1, w.top, 300, 200, 2, cx_, cy_}),
-        reset({w.left + 1, w.top, width, 200, 2, cx_, cy_}),
-        reset({w.left, w.top - 1, 300, 200, 2, cx_, cy_}),
-        reset({w.left, w.bottom - caption + 1, 300, 200, 2, cx_, cy_}),
-        reset({w.left, w.top, 300, height + 1, 2, cx_, cy_}),
-        reset({w.left, w.top, minX - 1, 200, 2, cx_, cy_}),
-        reset({w.left, w.top, 300, minY - 1, 2, cx_, cy_}),
+        reset({w.left - 1, w.top, 300, 200, 2, cx, cy}),
+        reset({w.left + 1, w.top, width, 200, 2, cx, cy}),
+        reset({w.left, w.top - 1, 300, 200, 2, cx, cy}),
+        reset({w.left, w.bottom - caption + 1, 300, 200, 2, cx, cy}),
+        reset({w.left, w.top, 300, height + 1, 2, cx, cy}),
+        reset({w.left, w.top, minX - 1, 200, 2, cx, cy}),
+        reset({w.left, w.top, 300, minY - 1, 2, cx, cy}),
     };
     for (const auto& run : runs) {
         ForgetWindowPosition();
+        HKEY key;
+        RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr);
         if (run.stored)
-            WriteWindowPos(*run.stored);
+            RegSetValueExA(key, WINDOW_POS_VALUE, 0, REG_BINARY,
+                           reinterpret_cast<const BYTE*>(&*run.stored), sizeof *run.stored);
+        RegCloseKey(key);
         RunProgram([&] {
             RECT r;
             GetWindowRect(MainWindow, &r);
@@ -308,25 +299,7 @@ TEST_F(WindowPositionRun, OpensWhereStoredAndStoresWhereClosed) {
         });
         EXPECT_EQ(StoredWindowPos(), run.closed) << run.view;
     }
-}
-
-TEST_F(WindowPositionRun, ADisplayChangeRescalesTheNormalPosition) {
-    RunProgram([&] {
-        MoveWindow(MainWindow, 100, 100, 500, 400, TRUE);
-        WriteWindowPos({100, 100, 500, 400, 2, cx_, cy_});
-        SendMessageA(MainWindow, WM_DISPLAYCHANGE, 24, MAKELPARAM(640, 480));
-        LONG fx = 640 * 10 / cx_, fy = 480 * 10 / cy_;
-        Longs stored = StoredWindowPos();
-        EXPECT_EQ(stored,
-                  (Longs{100 * fx / 10, 100 * fy / 10, 500 * fx / 10, 400 * fy / 10, 2, 640, 480}));
-        WINDOWPLACEMENT placement = {};
-        placement.length = sizeof placement;
-        GetWindowPlacement(MainWindow, &placement);
-        const RECT& normal = placement.rcNormalPosition;
-        EXPECT_EQ((Longs{normal.left, normal.top, normal.right - normal.left,
-                         normal.bottom - normal.top}),
-                  Longs(stored.begin(), stored.begin() + 4));
-    });
+    ForgetWindowPosition();
 }
 
 } // namespace

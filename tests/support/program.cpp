@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "inventory/inventory.h"
 #include "shell/helpabout.h"
@@ -91,6 +92,67 @@ InstalledHelpPath::InstalledHelpPath(const char* helpPath) {
 
 InstalledHelpPath::~InstalledHelpPath() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(APP_PATHS_KEY) + APP_PATH_ENTRY).c_str());
+}
+
+LoneProgram::LoneProgram(const char* version) {
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\quorvex.exe", 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, &versionKey_, nullptr);
+    RegSetValueExA(versionKey_, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   DWORD(strlen(version) + 1));
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string program(path);
+    program = program.substr(0, program.find_last_of("\\/") + 1) + "quorvex.exe";
+    GetTempPathA(sizeof path, path);
+    copy_ = std::string(path) + "quorvex.exe";
+    EXPECT_TRUE(CopyFileA(program.c_str(), copy_.c_str(), FALSE)) << program;
+    std::string command = "\"" + copy_ + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    EXPECT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info_))
+        << command << " error " << GetLastError();
+}
+
+LoneProgram::~LoneProgram() {
+    TerminateProcess(info_.hProcess, 99); // when it still runs
+    WaitForSingleObject(info_.hProcess, 5000);
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+    RegDeleteValueA(versionKey_, "Version");
+    RegCloseKey(versionKey_);
+    DeleteFileA(copy_.c_str());
+}
+
+HWND LoneProgram::WaitForWindow(const char* cls) const {
+    for (int looks = 0; looks < 600; looks++) {
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, cls, nullptr)) != nullptr;) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w, &pid);
+            if (pid == info_.dwProcessId && IsWindowVisible(w))
+                return w;
+        }
+        if (WaitForSingleObject(info_.hProcess, 50) == WAIT_OBJECT_0)
+            break;
+    }
+    return nullptr;
+}
+
+DWORD LoneProgram::WaitForExit() const {
+    DWORD code = STILL_ACTIVE;
+    WaitForSingleObject(info_.hProcess, 30000);
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+bool LoneProgram::SystemHasAspiLibrary() {
+    char dir[MAX_PATH];
+    GetSystemDirectoryA(dir, sizeof dir);
+    std::ifstream file(std::string(dir) + "\\wnaspi32.dll", std::ios::binary);
+    std::string head(4096, '\0');
+    file.read(head.data(), std::streamsize(head.size()));
+    return file.gcount() > 0 && head.find("Wine builtin DLL") == std::string::npos &&
+           head.find("Wine placeholder DLL") == std::string::npos;
 }
 
 void ForgetWindowPosition() {

@@ -49,6 +49,35 @@ class InstalledHelpPath {
 // Removes the stored window position.
 void ForgetWindowPosition();
 
+// A copy of quorvex.exe (from beside the test executable) started as a child
+// process, alone in the temporary folder so that, with only the native
+// library allowed, it finds no wnaspi32.dll, under the Windows version Wine
+// reports to it ("nt40", "win95", "win31", ...). Ended on destruction if it
+// still runs; the version setting and the copy are removed then.
+class LoneProgram {
+  public:
+    explicit LoneProgram(const char* version);
+    ~LoneProgram();
+    LoneProgram(const LoneProgram&) = delete;
+    LoneProgram& operator=(const LoneProgram&) = delete;
+
+    // The child's visible top-level window of class `cls`; null when the
+    // child ends first or shows none for 30 s. Another process's windows can
+    // only be looked for: Wine reports no window events across processes.
+    HWND WaitForWindow(const char* cls) const;
+    // The exit code, or STILL_ACTIVE when the child still runs after 30 s.
+    DWORD WaitForExit() const;
+
+    // Whether a wnaspi32.dll other than Wine's own stand-in is installed in
+    // the system folder, where a lone copy would find it.
+    static bool SystemHasAspiLibrary();
+
+  private:
+    std::string copy_;
+    HKEY versionKey_ = nullptr;
+    PROCESS_INFORMATION info_ = {};
+};
+
 // ---- Working the running program's main window ----
 
 void Command(int id);                         // WM_COMMAND to the main window
