@@ -12,7 +12,7 @@
 #include "resource.h"
 #include "shell/toolentry.h"
 #include "support/uiscript.h"
-#include "tools_fixture.h"
+#include "support/devicetools.h"
 
 namespace {
 
@@ -28,25 +28,6 @@ DWORD RunInstaller(const std::string& argument) {
                                       ("\"" + argument + "\"").c_str(), nullptr));
 }
 
-std::string Texts(HWND dialog, std::initializer_list<int> ids) {
-    std::string texts;
-    for (int id : ids) {
-        char text[512] = "";
-        GetDlgItemTextA(dialog, id, text, sizeof text);
-        texts += (texts.empty() ? "" : "|") + std::string(text);
-    }
-    return texts;
-}
-
-COLORREF PixelAt(HWND window, int x, int y) {
-    RedrawWindow(window, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    HDC dc = GetDC(window);
-    COLORREF pixel = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return pixel;
-}
-
 // The colour of a pattern bitmap at a point of the dialog it fills from its
 // top-left corner; the 16 colours of a pattern never equal Wine's face.
 COLORREF PatternAt(int bitmapId, int x, int y) {
@@ -60,32 +41,12 @@ COLORREF PatternAt(int bitmapId, int x, int y) {
     return corner;
 }
 
-// A control's rectangle in the dialog's client coordinates.
-RECT ControlRect(HWND dialog, int id) {
-    RECT r;
-    GetWindowRect(GetDlgItem(dialog, id), &r);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
-class InfoDialogs : public ToolsTest {
+class InfoDialogs : public DeviceToolsTest {
   protected:
     // The prefix is shared with the other tests: leave no machine behind.
     void TearDown() override {
         EXPECT_EQ(RunInstaller("/remove"), 0u);
-        ToolsTest::TearDown();
-    }
-
-    // Opens a dialog through the main window's entry, runs `inspect` while
-    // it is up and closes it with OK.
-    static void WithDialog(const char* caption, const std::function<int()>& open,
-                           const std::function<void(HWND)>& inspect) {
-        UiScript ui;
-        ui.expect(Dialog().caption(caption))
-            .then([&](HWND dialog, const WindowRecord&) { inspect(dialog); })
-            .press(IDOK);
-        EXPECT_EQ(open(), 1);
-        ui.verify();
+        DeviceToolsTest::TearDown();
     }
 };
 
@@ -117,8 +78,8 @@ TEST_F(InfoDialogs, SystemInfoListsTheLayerFilesOfThePlatformAndTransport) {
         }
         PlatformKind = c.platform;
         UseAspi = c.useAspi;
-        WithDialog(
-            "System SCSI Information:", [] { return ToolEntries.SystemInfo(nullptr); },
+        WhileOpen(
+            "System SCSI Information:", [] { EXPECT_EQ(ToolEntries.SystemInfo(nullptr), 1); },
             [&](HWND dialog) {
                 EXPECT_EQ(Texts(dialog, {IDC_SYSTEM_INFO_TEXT}), c.text) << c.platform << c.useAspi;
                 EXPECT_EQ(PixelAt(dialog, 0, 0), pattern);
@@ -155,8 +116,9 @@ TEST_F(InfoDialogs, AdapterInfoShowsTheRecordAndTheDriverFilesVersion) {
         CopyText(a.DriverFile, sizeof a.DriverFile, c.driver);
         CopyText(a.DriverDate, sizeof a.DriverDate, c.date);
         a.MaxTargets = c.maxTargets;
-        WithDialog(
-            "SCSI Host Adapter Information:", [] { return ToolEntries.AdapterInfo(nullptr, 3); },
+        WhileOpen(
+            "SCSI Host Adapter Information:",
+            [] { EXPECT_EQ(ToolEntries.AdapterInfo(nullptr, 3), 1); },
             [&](HWND dialog) {
                 EXPECT_EQ(Texts(dialog, {1025, 1021, 1022, 1024, 1023, 1026}),
                           "Acme PCI SCSI Controller|ACME|3|15|ASPI for WIN32|" +
