@@ -167,9 +167,11 @@ TEST_F(TestDialogs, DiagnosticRunsAndTheirHelp) {
         EXPECT_EQ(shown, run.shown);
         EXPECT_EQ(ui.seen()[1].icon, static_cast<UINT>(MB_ICONEXCLAMATION));
         std::string failure;
-        for (size_t i = 2; i < ui.seen().size(); i++)
+        for (size_t i = 2; i < ui.seen().size(); i++) {
             failure = ui.seen()[i].caption + "|" + ui.seen()[i].text + "|" +
                       std::to_string(ui.seen()[i].buttons.size());
+            EXPECT_EQ(ui.seen()[i].icon, static_cast<UINT>(MB_ICONSTOP));
+        }
         EXPECT_EQ(failure, run.failure);
         EXPECT_EQ(pauses, run.pauses);
         pauses.clear();

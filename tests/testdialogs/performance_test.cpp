@@ -217,6 +217,25 @@ TEST_F(TestDialogs, MediumPromptWaitsResponsivelyAndGivesUpOnADeviceNeverReady) 
     }
 }
 
+TEST_F(TestDialogs, PerformanceAsksAgainOnceAfterAUnitAttention) {
+    for (int target : {22, 23}) { // 29h power on, 28h medium changed
+        SCOPED_TRACE(target);
+        std::string capacity;
+        UiScript ui;
+        ui.expect(Dialog().caption("Device Performance Tests"))
+            .then([&](HWND d, const WindowRecord&) { capacity = Text(d, 1054); })
+            .press(IDCANCEL);
+        ClearJournal();
+        EXPECT_EQ(OpenPerformanceTestsDialog(owner_.hwnd(), Slot(target)), 1);
+        ui.verify();
+        EXPECT_EQ(capacity, Capacity(512, 48));
+        std::string at = "0:" + std::to_string(target) + ":0 ";
+        EXPECT_EQ(JournalText(), at + "00 00 00 00 00 00 none 0 flags 00\n" + at +
+                                     "00 00 00 00 00 00 none 0 flags 00\n" + at +
+                                     "25 00 00 00 00 00 00 00 00 00 in 8 flags 08\n");
+    }
+}
+
 struct Refusal {
     int (*open)(HWND, int);
     const char* typeText;

@@ -80,7 +80,7 @@ TEST_F(Properties, PagesShowTheRecord) {
         {TextHostAdapter, 1, 0, 0, 2, all, nullptr, {IDC_SYNC_TRANSFER, IDC_SCSI2}, all},
         {TextTape, 0, 0, 1, 4, all, "TEST DEVICE", {IDC_WIDE32},
          {"512 KB", na, "Enabled", "Disabled", na, na, "QX1"}},
-        {TextNoDevice, 0, 1, 1, 0, all, "", {}, Texts(7, na)},
+        {TextNoDevice, 0, 0, 0, 0, all, "", {}, Texts(7, na)},
         {TextHardDisk, 0, 0, 0, 2, Texts(7), "TEST DEVICE", {IDC_NARROW, IDC_SCSI2},
          {na, "", na, na, na, na, na}},
         {TextCdRom, 0, 1, 1, 3, {"", na, "", "", "2048 Bytes", "", ""}, "TEST DEVICE", {IDC_SCSI3},
