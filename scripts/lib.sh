@@ -18,7 +18,8 @@ case "$QVX_BUILD" in /*) ;; *) QVX_BUILD=$QVX_ROOT/$QVX_BUILD ;; esac
 QVX_WINESERVER=${QVX_WINESERVER:-/usr/lib/wine/wineserver64}
 export QVX_ROOT QVX_BUILD QVX_WINESERVER
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# A crashing program ends at once instead of waiting in Wine's debugger.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
 
 qvx_arch() {
   case "$1" in

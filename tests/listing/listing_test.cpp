@@ -261,6 +261,30 @@ TEST_F(ListingFiles, EachFailureShowsItsMessageAndARejectedCountAsksToRescan) {
     });
 }
 
+TEST_F(ListingFiles, OpenRefusesANameThatDoesNotExistInItsDialog) {
+    RunProgram([] {
+        std::filesystem::remove(kFolder + "absent.txt");
+        UiScript ui;
+        FileDialog(ui, IDM_FILE_OPEN, "absent.txt");
+        // The dialog tells the user and stays. The cancel is queued behind
+        // the message's OK so that the dialog gets it once its own check is
+        // over: delivered inside the message's loop, it would end the dialog
+        // under that check.
+        ui.expect(MsgBox()).then([](HWND box, const WindowRecord&) {
+            char caption[64] = "";
+            HWND dialog = GetWindow(box, GW_OWNER);
+            GetWindowTextA(dialog, caption, sizeof caption);
+            EXPECT_STREQ(caption, "Open a File");
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        });
+        Command(IDM_FILE_OPEN);
+        ui.verify();
+        EXPECT_EQ(WindowText(MainWindow), "Quorvex Diagnostics");
+        EXPECT_EQ(TreeView_GetCount(TreeView), 3u) << "the scan stays";
+    });
+}
+
 TEST(ListingDialogErrors, ShowTheirTextsWithTheDefaultCaption) {
     // Strings 20-46 in this order; any other code 48, "Unknown error."; 0 none.
     const DWORD codes[] = {0xFFFF, 1,      2,      3,      4,      5,      6,      7,
