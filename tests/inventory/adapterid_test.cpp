@@ -123,10 +123,11 @@ TEST(AdapterIdentification, Win95AdapterFromItsClassEntryAndPciDevice) {
          "ACME",
          "ACME||||||"},
         // A "PortDriver" over the 20 bytes read cannot be read: the entry is
-        // passed over (19 characters and the terminator are read above).
-        {{{"0000", "kestrail.mpd", "02-02-1997"}, {"0001", "kestrailwide32xx.mpd", "01-01-1996"}},
-         {{"VEN_1111&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0000", "Veltrane", "003", "Kestrail"},
-          {"VEN_2222&DEV_0002", "SCSIAdapter", "SCSIAdapter\\0001", "Wrong", "009", "Wrong"}},
+        // passed over and the search goes on (19 characters and the
+        // terminator are read above).
+        {{{"0000", "kestrailwide32xx.mpd", "01-01-1996"}, {"0001", "kestrail.mpd", "02-02-1997"}},
+         {{"VEN_1111&DEV_0001", "SCSIAdapter", "SCSIAdapter\\0001", "Veltrane", "003", "Kestrail"},
+          {"VEN_2222&DEV_0002", "SCSIAdapter", "SCSIAdapter\\0000", "Wrong", "009", "Wrong"}},
          "KESTRAIL",
          "KESTRAIL|KESTRAIL|Veltran|003|Kestrail|kestrail.mpd|02-02-1997"},
     };
