@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "machine/machine.h"
 #include "png.h"
 #include "remote.h"
 
@@ -466,6 +467,10 @@ void Session::Machine(const std::string& path) {
     if (IniValue(text, "aspi") != "absent")
         overrides += "n";
     childEnv_["WINEDLLOVERRIDES"] = overrides;
+    // The installer has read the file already, so it parses.
+    const qvx::emu::Machine machine = qvx::emu::ParseMachine(text, path);
+    useNtProgram_ = !options_.ntProgram.empty() && machine.family == qvx::emu::Family::Nt40 &&
+                    machine.aspi == qvx::emu::AspiState::Absent;
     std::string name = path.substr(path.find_last_of("/\\") + 1);
     Say("machine: " + name);
 }
@@ -522,13 +527,14 @@ void Session::Start() {
     block += '\0';
 
     JoinDesktop();
-    std::string command = "\"" + options_.program + "\"";
+    const std::string& program = useNtProgram_ ? options_.ntProgram : options_.program;
+    std::string command = "\"" + program + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, block.data(), nullptr,
                         &si, &pi))
-        throw Unmet("cannot start " + options_.program);
+        throw Unmet("cannot start " + program);
     processes_.push_back(std::make_unique<Process>(pi));
     const Process& p = *processes_.back();
     auto mine = [&](HWND w) {

@@ -227,6 +227,24 @@ void ApplyMachine(const std::string& file, const Section& s, Machine& m) {
             m.screenHeight = static_cast<int>(h);
         } else if (e.key == "help_path") {
             m.helpPath = r.Text(259);
+        } else if (e.key == "other_drives") {
+            // LETTER:TYPE, comma-separated, like A:removable, Y:remote.
+            static const char* const types[] = {"unknown", "no-root-dir", "removable", "fixed",
+                                                "remote",  "cdrom",       "ramdisk"};
+            for (const std::string& part : Split(r.Text(1023), ',')) {
+                auto lt = Split(Trim(part), ':');
+                std::string word = lt.size() == 2 ? Lower(Trim(lt[1])) : "";
+                auto type = std::find(std::begin(types), std::end(types), word);
+                if (lt.size() != 2 || Trim(lt[0]).size() != 1 ||
+                    !std::isalpha(static_cast<unsigned char>(Trim(lt[0])[0])) ||
+                    type == std::end(types))
+                    r.Bad("expected LETTER:TYPE pairs separated by commas, TYPE one of unknown | "
+                          "no-root-dir | removable | fixed | remote | cdrom | ramdisk");
+                OtherDrive d;
+                d.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(lt[0][0])));
+                d.driveType = static_cast<unsigned>(type - std::begin(types));
+                m.otherDrives.push_back(d);
+            }
         } else if (e.key == "absent_files" || e.key == "unversioned_files") {
             std::vector<std::string> names;
             for (const std::string& part : Split(r.Text(1023), ',')) {
@@ -272,6 +290,10 @@ void ApplyAdapter(const std::string& file, const Section& s, AdapterConfig& a) {
             a.ioAddress = static_cast<uint32_t>(r.Number(0, UINT32_MAX));
         else if (k == "buses")
             a.buses = static_cast<int>(r.Number(1, 8));
+        else if (k == "nt_open_error")
+            a.ntOpenError = static_cast<uint32_t>(r.Number(1, 0xFFFF));
+        else if (k == "nt_inquiry_error")
+            a.ntInquiryError = static_cast<uint32_t>(r.Number(1, 0xFFFF));
         else if (k == "nt_driver")
             a.ntDriver = r.Text(255);
         else if (k == "mfg")
@@ -431,13 +453,24 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
         else if (k == "bandwidth_kbs")
             d.bandwidthKBs = static_cast<uint32_t>(r.Number(0, 10000000));
         else if (k == "drive_letter") {
-            std::string v = e.value;
-            if (v.size() != 1 || !std::isalpha(static_cast<unsigned char>(v[0])))
-                r.Bad("expected one drive letter A-Z");
-            d.driveLetter =
-                std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(v[0]))));
+            // One letter, or several separated by commas (partitions).
+            d.driveLetters.clear();
+            for (const std::string& part : Split(e.value, ',')) {
+                std::string v = Trim(part);
+                if (v.size() != 1 || !std::isalpha(static_cast<unsigned char>(v[0])))
+                    r.Bad("expected drive letters A-Z separated by commas");
+                d.driveLetters += static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
+            }
         } else if (k == "class_device")
             d.classDevice = r.Text(63);
+        else if (k == "bus")
+            d.bus = static_cast<uint8_t>(r.Number(0, 7));
+        else if (k == "claimed")
+            d.claimed = r.Bool();
+        else if (k == "nt_open_error")
+            f.ntOpenError = static_cast<uint32_t>(r.Number(1, 0xFFFF));
+        else if (k == "nt_rejects_pass_through")
+            f.ntRejectsPassThrough = r.Bool();
         else if (k == "not_ready") {
             auto v = r.HexPair();
             f.notReadyAsc = v.first;
@@ -513,7 +546,9 @@ Machine ParseMachine(const std::string& text, const std::string& nameForErrors) 
             if (line.back() != ']')
                 Fail(file, lineNo, "section header without ']'");
             std::string name = Lower(Trim(line.substr(1, line.size() - 2)));
-            if (!seenSections.insert(name).second)
+            // Devices on different buses of one adapter share a section name;
+            // their addresses (with `bus`) are checked once all are read.
+            if (name.rfind("device.", 0) != 0 && !seenSections.insert(name).second)
                 Fail(file, lineNo, "section [" + name + "] appears twice");
             Section s;
             s.line = lineNo;
@@ -559,11 +594,17 @@ Machine ParseMachine(const std::string& text, const std::string& nameForErrors) 
 
     Machine machine;
     std::map<unsigned, AdapterConfig> adapters;
+    std::set<char> lettersUsed;
     for (const Section& s : sections) {
-        if (s.kind == Section::MachineSection)
+        if (s.kind == Section::MachineSection) {
             ApplyMachine(file, s, machine);
-        else if (s.kind == Section::AdapterSection)
+            for (const OtherDrive& d : machine.otherDrives)
+                if (!lettersUsed.insert(d.letter).second)
+                    Fail(file, LineOf(s, "other_drives"),
+                         std::string("drive letter ") + d.letter + " is given twice");
+        } else if (s.kind == Section::AdapterSection) {
             ApplyAdapter(file, s, adapters[s.adapter]);
+        }
     }
     for (const Section& s : sections) {
         if (s.kind != Section::DeviceSection)
@@ -573,20 +614,30 @@ Machine ParseMachine(const std::string& text, const std::string& nameForErrors) 
             Fail(file, s.line,
                  "device on adapter " + std::to_string(s.adapter) + ", which has no [adapter." +
                      std::to_string(s.adapter) + "] section");
-        for (const DeviceConfig& other : it->second.devices)
-            if (other.target == s.target && other.lun == s.lun)
-                Fail(file, s.line,
-                     "a device at adapter " + std::to_string(s.adapter) + ", target " +
-                         std::to_string(s.target) + ", lun " + std::to_string(s.lun) +
-                         " is already described");
         DeviceConfig d;
         ApplyDevice(file, s, d);
+        if (d.bus >= it->second.buses)
+            Fail(file, LineOf(s, "bus"),
+                 "key 'bus': adapter " + std::to_string(s.adapter) + " has " +
+                     std::to_string(it->second.buses) + " bus(es)");
+        for (const DeviceConfig& other : it->second.devices)
+            if (other.bus == d.bus && other.target == s.target && other.lun == s.lun)
+                Fail(file, s.line,
+                     "a device at adapter " + std::to_string(s.adapter) + ", bus " +
+                         std::to_string(d.bus) + ", target " + std::to_string(s.target) + ", lun " +
+                         std::to_string(s.lun) + " is already described");
+        for (char letter : d.driveLetters)
+            if (!lettersUsed.insert(letter).second)
+                Fail(file, LineOf(s, "drive_letter"),
+                     std::string("drive letter ") + letter + " is given twice");
         it->second.devices.push_back(std::move(d));
     }
     for (auto& [number, adapter] : adapters) {
         (void)number;
         std::sort(adapter.devices.begin(), adapter.devices.end(),
                   [](const DeviceConfig& a, const DeviceConfig& b) {
+                      if (a.bus != b.bus)
+                          return a.bus < b.bus;
                       return a.target != b.target ? a.target < b.target : a.lun < b.lun;
                   });
         machine.adapters.push_back(std::move(adapter));

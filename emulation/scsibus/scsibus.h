@@ -6,16 +6,17 @@
 
 #include "machine/machine.h"
 #include "scsibus/journal.h"
+#include "scsibus/lock.h"
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace qvx::emu {
 
 struct ScsiRequest {
     uint8_t adapter = 0; // index among the bus's adapters (into machine().adapters)
+    uint8_t path = 0;    // the bus of a multi-bus adapter (ASPI: always 0)
     uint8_t target = 0;
     uint8_t lun = 0;
     uint8_t cdb[16] = {};
@@ -64,6 +65,10 @@ class ScsiBus {
     // Runs one command against the device model and journals it; thread-safe.
     ScsiOutcome Execute(const ScsiRequest& request);
 
+    // Journals a command that a driver in front of the bus kept for itself
+    // (the device never saw it); returns its sequence number.
+    uint32_t RecordOnly(const ScsiRequest& request);
+
     // The journal (thread-safe): every command received, oldest first.
     std::vector<JournalEntry> JournalEntries() const;
     void ClearJournal();
@@ -77,11 +82,13 @@ class ScsiBus {
     }
 
   private:
+    JournalEntry EntryFor(const ScsiRequest& request) const;
+
     Machine machine_;
     std::vector<size_t> aspiAdapters_;
     std::vector<std::vector<std::unique_ptr<DeviceModel>>> devices_; // [adapter][k]
     Journal journal_;
-    mutable std::mutex mutex_;
+    mutable CriticalSection mutex_;
 };
 
 } // namespace qvx::emu

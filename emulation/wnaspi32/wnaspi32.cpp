@@ -12,8 +12,8 @@
 // machine, read and clear the journal and hold the worker thread.
 #include "wnaspi32.h"
 
-#include "hostpath.h"
 #include "qvxemu.h"
+#include "scsibus/busfiles.h"
 #include "scsibus/scsibus.h"
 
 #include <algorithm>
@@ -45,43 +45,6 @@ constexpr LONGLONG kWakeMarginMs = 2;
 // SRB_Status sees every other field of the completed block.
 void PublishStatus(BYTE* status, BYTE value) {
     __atomic_store_n(status, value, __ATOMIC_RELEASE);
-}
-
-// QVX_JOURNAL as a path Windows opens; empty when not set.
-std::string JournalPath() {
-    char path[MAX_PATH * 2] = "";
-    DWORD n = GetEnvironmentVariableA("QVX_JOURNAL", path, sizeof path);
-    return n == 0 || n >= sizeof path ? std::string() : qvx::emu::ToWindowsPath(path);
-}
-
-// Appends each journal line to the file, opened once per machine.
-void AttachJournalFile(ScsiBus& bus) {
-    std::string path = JournalPath();
-    if (path.empty())
-        return;
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    std::shared_ptr<void> owner(file, CloseHandle);
-    bus.SetJournalSink([owner](const std::string& line) {
-        std::string text = line + "\n";
-        DWORD written = 0;
-        WriteFile(owner.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    });
-}
-
-// A bus for the machine file; null (with the reason in the debug output)
-// when the file cannot be read.
-std::unique_ptr<ScsiBus> OpenBus(const std::string& path) {
-    try {
-        auto bus = std::make_unique<ScsiBus>(qvx::emu::LoadMachine(qvx::emu::ToWindowsPath(path)));
-        AttachJournalFile(*bus);
-        return bus;
-    } catch (const std::exception& e) {
-        OutputDebugStringA(e.what());
-        return nullptr;
-    }
 }
 
 class Lock {
@@ -207,16 +170,8 @@ void AspiManager::EnsureMachine() {
         if (loaded_)
             return;
     }
-    char path[MAX_PATH * 2] = "";
-    DWORD n = GetEnvironmentVariableA("QVX_MACHINE", path, sizeof path);
-    if (n == 0 || n >= sizeof path) {
-        UINT w = GetWindowsDirectoryA(path, MAX_PATH);
-        if (w == 0 || w >= MAX_PATH)
-            path[0] = 0;
-        else
-            strcat(path, "\\qvxmachine.ini");
-    }
-    std::unique_ptr<ScsiBus> bus = path[0] ? OpenBus(path) : nullptr;
+    std::string path = qvx::emu::MachineFilePath();
+    std::unique_ptr<ScsiBus> bus = path.empty() ? nullptr : qvx::emu::OpenBus(path);
     Lock lock(*lock_);
     if (!loaded_) {
         bus_ = std::move(bus);
@@ -326,7 +281,7 @@ DWORD AspiManager::Send(void* block) {
 DWORD AspiManager::HostAdapterInquiry(SRB_HAInquiry* srb) {
     Lock lock(*lock_);
     if (bus_)
-        bus_->RecordAdapterQuery(HostTag{srb->SRB_HaId, srb->SRB_Flags}, SC_HA_INQUIRY);
+        bus_->RecordAdapterQuery(HostTag{srb->SRB_HaId, srb->SRB_Flags, {}, 0, 0}, SC_HA_INQUIRY);
     BYTE ready = ReadyStatus();
     if (ready != SS_COMP && ready != kNoAdapters) {
         srb->SRB_Status = ready;
@@ -440,7 +395,7 @@ DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
         request.lun = srb->SRB_Lun;
         memcpy(request.cdb, srb->CDBByte, srb->SRB_CDBLen);
         request.cdbLength = srb->SRB_CDBLen;
-        request.host = HostTag{srb->SRB_HaId, srb->SRB_Flags};
+        request.host = HostTag{srb->SRB_HaId, srb->SRB_Flags, {}, 0, 0};
         std::vector<uint8_t> dataIn;
         if (hasData && dirs == SRB_DIR_IN) {
             dataIn.assign(srb->SRB_BufLen, 0);
@@ -671,7 +626,7 @@ extern "C" DWORD __cdecl SendASPI32Command(LPSRB srb) {
 extern "C" BOOL __cdecl QvxEmuLoadMachine(const char* path) {
     if (!path)
         return FALSE;
-    std::unique_ptr<ScsiBus> bus = OpenBus(path);
+    std::unique_ptr<ScsiBus> bus = qvx::emu::OpenBus(path);
     return bus && g_manager->Replace(std::move(bus)) ? TRUE : FALSE;
 }
 
