@@ -202,12 +202,15 @@ void NtPort::EnsureMachine() {
             return;
     }
     std::string path = qvx::emu::MachineFilePath();
-    std::unique_ptr<ScsiBus> bus = path.empty() ? nullptr : qvx::emu::OpenBus(path);
+    // The journal file gets what the program sends, not the start-up scan.
+    std::unique_ptr<ScsiBus> bus = path.empty() ? nullptr : qvx::emu::OpenBus(path, false);
     Locked lock(lock_);
     if (!loaded_) {
         bus_ = std::move(bus);
         loaded_ = true;
         BootScan();
+        if (bus_)
+            qvx::emu::AttachJournalFile(*bus_);
     }
 }
 
