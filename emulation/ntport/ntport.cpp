@@ -162,12 +162,17 @@ class NtPort {
         Locked lock(lock_);
         waiter_ = std::move(w);
     }
+    qvx::ntport::ControlCall LastControl() {
+        Locked lock(lock_);
+        return lastControl_;
+    }
 
   private:
     void BootScan();
     std::optional<OpenDevice> Resolve(const std::string& name, DWORD access, bool reopen,
                                       DWORD& error) const;
     std::vector<uint8_t> InquiryAnswer(size_t adapter) const;
+    qvx::ntport::ControlCall lastControl_;
     BOOL InquiryData(const OpenDevice& d, void* out, DWORD outSize, DWORD* returned);
     BOOL Address(const OpenDevice& d, void* out, DWORD outSize, DWORD* returned);
     BOOL PassThrough(const OpenDevice& d, DWORD code, void* in, DWORD inSize, void* out,
@@ -375,6 +380,10 @@ BOOL NtPort::Control(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DW
     OpenDevice d;
     {
         Locked lock(lock_);
+        const size_t kept = in ? std::min<size_t>(inSize, 128) : 0;
+        lastControl_ = {code, inSize, outSize,
+                        std::vector<uint8_t>(static_cast<const uint8_t*>(in),
+                                             static_cast<const uint8_t*>(in) + kept)};
         auto it = handles_.find(reinterpret_cast<uintptr_t>(h));
         if (it == handles_.end() || !bus_)
             return Fail(ERROR_INVALID_HANDLE);
@@ -812,6 +821,10 @@ void ClearInquiryAnswer(int port) {
 
 void SetWaiter(Waiter waiter) {
     Port().SetWaiter(std::move(waiter));
+}
+
+ControlCall LastControl() {
+    return Port().LastControl();
 }
 
 } // namespace qvx::ntport

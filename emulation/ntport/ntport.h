@@ -38,6 +38,17 @@ std::vector<emu::JournalEntry> Journal();
 std::vector<std::string> JournalLines();
 void ClearJournal();
 
+// The last I/O control the program sent, as it handed it over: the code,
+// both buffer sizes and the first bytes of its input (up to 128), before the
+// stand-in wrote any answer into the block.
+struct ControlCall {
+    uint32_t code = 0;
+    uint32_t inSize = 0;
+    uint32_t outSize = 0;
+    std::vector<uint8_t> input;
+};
+ControlCall LastControl();
+
 // IOCTL_SCSI_GET_INQUIRY_DATA on port `port` answers these bytes instead of
 // the machine's units, until cleared or another machine is loaded. Cheap:
 // meant to be called once per answer of a fuzz test.
