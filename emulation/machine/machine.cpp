@@ -518,6 +518,8 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
             f.senseValidBit = r.Bool();
         else if (k == "nt_zero_bytes")
             f.ntZeroBytes = r.Bool();
+        else if (k == "nt_zero_bytes_ops")
+            f.ntZeroBytesOpcodes = Opcodes(r);
         else if (k == "capacity_block_length")
             f.capacityBlockLength = static_cast<uint32_t>(r.Number(0, UINT32_MAX));
         else

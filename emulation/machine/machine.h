@@ -65,6 +65,8 @@ struct Faults {
     // NT: the class driver completes every data command (data in or out)
     // without carrying it out, reporting 0 bytes moved.
     bool ntZeroBytes = false;
+    // NT: the same for these operation codes only.
+    std::vector<uint8_t> ntZeroBytesOpcodes;
     // NT: the class driver refuses pass-through requests (ERROR_INVALID_FUNCTION).
     bool ntRejectsPassThrough = false;
     // NT: opening the device's drive letters or class device fails with this

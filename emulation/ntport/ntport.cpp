@@ -651,7 +651,10 @@ BOOL NtPort::PassThrough(const OpenDevice& d, DWORD code, void* in, DWORD inSize
         } else if (device->faults.ntRejectsPassThrough) {
             bus_->RecordOnly(r);
             return Fail(ERROR_INVALID_FUNCTION);
-        } else if (device->faults.ntZeroBytes && length) {
+        } else if ((device->faults.ntZeroBytes ||
+                    std::count(device->faults.ntZeroBytesOpcodes.begin(),
+                               device->faults.ntZeroBytesOpcodes.end(), r.cdb[0])) &&
+                   length) {
             o.sequence = bus_->RecordOnly(r);
             classDriverKeeps = true;
         }
