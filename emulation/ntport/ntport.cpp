@@ -207,12 +207,15 @@ void NtPort::EnsureMachine() {
             return;
     }
     std::string path = qvx::emu::MachineFilePath();
-    std::unique_ptr<ScsiBus> bus = path.empty() ? nullptr : qvx::emu::OpenBus(path);
+    // The journal file gets what the program sends, not the start-up scan.
+    std::unique_ptr<ScsiBus> bus = path.empty() ? nullptr : qvx::emu::OpenBus(path, false);
     Locked lock(lock_);
     if (!loaded_) {
         bus_ = std::move(bus);
         loaded_ = true;
         BootScan();
+        if (bus_)
+            qvx::emu::AttachJournalFile(*bus_);
     }
 }
 
@@ -557,7 +560,7 @@ BOOL NtPort::PassThrough(const OpenDevice& d, DWORD code, void* in, DWORD inSize
     const DWORD headerSize = direct ? sizeof(SCSI_PASS_THROUGH_DIRECT) : sizeof(SCSI_PASS_THROUGH);
     if (inSize < headerSize || outSize < headerSize)
         return Fail(ERROR_INVALID_PARAMETER);
-    // The fields both blocks share, read from the caller's block.
+    // The caller's block, read once; the answer is written back whole.
     SCSI_PASS_THROUGH_DIRECT sptd = {};
     SCSI_PASS_THROUGH spt = {};
     uint8_t* dataOut = nullptr;
@@ -588,15 +591,14 @@ BOOL NtPort::PassThrough(const OpenDevice& d, DWORD code, void* in, DWORD inSize
             dataIn = static_cast<uint8_t*>(out) + spt.DataBufferOffset;
         }
     }
-    // Both blocks agree up to TimeOutValue; the sense offset follows the
-    // data buffer field, whose width differs.
-    const SCSI_PASS_THROUGH_DIRECT& head = sptd;
-    const uint8_t cdbLength = direct ? head.CdbLength : spt.CdbLength;
-    const uint8_t dataInFlag = direct ? head.DataIn : spt.DataIn;
-    const uint32_t timeOut = direct ? head.TimeOutValue : spt.TimeOutValue;
-    const uint32_t senseOffset = direct ? head.SenseInfoOffset : spt.SenseInfoOffset;
-    const uint8_t senseRoom = direct ? head.SenseInfoLength : spt.SenseInfoLength;
-    const uint8_t* cdb = direct ? head.Cdb : spt.Cdb;
+    // The fields both blocks have (the sense offset and the CDB lie at other
+    // offsets in each, after the data buffer field).
+    const uint8_t cdbLength = direct ? sptd.CdbLength : spt.CdbLength;
+    const uint8_t dataInFlag = direct ? sptd.DataIn : spt.DataIn;
+    const uint32_t timeOut = direct ? sptd.TimeOutValue : spt.TimeOutValue;
+    const uint32_t senseOffset = direct ? sptd.SenseInfoOffset : spt.SenseInfoOffset;
+    const uint8_t senseRoom = direct ? sptd.SenseInfoLength : spt.SenseInfoLength;
+    const uint8_t* cdb = direct ? sptd.Cdb : spt.Cdb;
 
     ScsiRequest r;
     {
@@ -606,9 +608,9 @@ BOOL NtPort::PassThrough(const OpenDevice& d, DWORD code, void* in, DWORD inSize
         r.adapter = static_cast<uint8_t>(d.adapter);
         r.host.adapter = static_cast<uint32_t>(bus_->machine().adapters[d.adapter].ntPort);
         if (d.kind == Kind::Port) {
-            r.path = direct ? head.PathId : spt.PathId;
-            r.target = direct ? head.TargetId : spt.TargetId;
-            r.lun = direct ? head.Lun : spt.Lun;
+            r.path = direct ? sptd.PathId : spt.PathId;
+            r.target = direct ? sptd.TargetId : spt.TargetId;
+            r.lun = direct ? sptd.Lun : spt.Lun;
         } else {
             r.path = d.device->bus;
             r.target = d.device->target;

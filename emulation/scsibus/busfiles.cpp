@@ -44,10 +44,11 @@ void AttachJournalFile(ScsiBus& bus) {
     });
 }
 
-std::unique_ptr<ScsiBus> OpenBus(const std::string& path) {
+std::unique_ptr<ScsiBus> OpenBus(const std::string& path, bool attachJournal) {
     try {
         auto bus = std::make_unique<ScsiBus>(LoadMachine(ToWindowsPath(path)));
-        AttachJournalFile(*bus);
+        if (attachJournal)
+            AttachJournalFile(*bus);
         return bus;
     } catch (const std::exception& e) {
         OutputDebugStringA(e.what());

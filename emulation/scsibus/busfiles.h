@@ -18,8 +18,9 @@ std::string MachineFilePath();
 // it is set and can be opened; the file is opened once, here.
 void AttachJournalFile(ScsiBus& bus);
 
-// A bus for the machine file, with the journal file attached; null (with
-// the reason in the debug output) when the file cannot be read.
-std::unique_ptr<ScsiBus> OpenBus(const std::string& path);
+// A bus for the machine file, with the journal file attached unless
+// `attachJournal` is false; null (with the reason in the debug output) when
+// the file cannot be read.
+std::unique_ptr<ScsiBus> OpenBus(const std::string& path, bool attachJournal = true);
 
 } // namespace qvx::emu

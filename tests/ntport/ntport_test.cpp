@@ -288,7 +288,10 @@ TEST_F(NtPortTest, PassThroughBlocksAreCheckedAsThePortChecksThem) {
         {"CdbLength", [](PlainBlock& b) { b.spt.CdbLength = 17; }, sizeof(SCSI_PASS_THROUGH)},
         {"DataIn", [](PlainBlock& b) { b.spt.DataIn = 3; }, sizeof(SCSI_PASS_THROUGH)},
         {"TimeOutValue", [](PlainBlock& b) { b.spt.TimeOutValue = 0; }, sizeof(SCSI_PASS_THROUGH)},
-        {"sense outside", [](PlainBlock& b) { b.spt.SenseInfoLength = 33; },
+        {"TimeOutValue over 30 hours", [](PlainBlock& b) { b.spt.TimeOutValue = 108001; },
+         sizeof(SCSI_PASS_THROUGH)},
+        {"sense outside",
+         [](PlainBlock& b) { b.spt.SenseInfoLength = sizeof b - offsetof(PlainBlock, sense) + 1; },
          sizeof(SCSI_PASS_THROUGH)},
         {"data outside",
          [](PlainBlock& b) {
