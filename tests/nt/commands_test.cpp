@@ -7,9 +7,11 @@
 // device stays open after any command.
 #include "nt_fixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "scsi/facade/scsifacade.h"
 #include "scsi/nt/ntcommands.h"
@@ -73,10 +75,18 @@ const Call Seek = [](BYTE t) -> long { return ScsiSeek(kPort, t, 0x0A0B0C); };
 const Call Read = [](BYTE t) { return ReadBlocks(t, 10, 2); };
 const Call ReadFar = [](BYTE t) { return ReadBlocks(t, 0x01020304, 2); };
 const Call ReadTooMany = [](BYTE t) { return ReadBlocks(t, 7, 0x10000); };
+// 258 blocks: the count's high byte is 1.
+BYTE many[258 * 512];
+const Call ReadMany = [](BYTE t) -> long { return ScsiRead10(kPort, t, 0x20, 512, 258, many); };
+// The serial number text, and how many bytes of the caller's buffer the
+// routine wrote ("untouched" when none).
 const Call Serial = [](BYTE t) {
-    std::strcpy(text, "?");
+    std::memset(text, 0xEE, sizeof text - 1);
+    text[sizeof text - 1] = '\0';
     long result = ScsiInquirySerialNumber(kPort, t, text);
-    out = text;
+    const long written = static_cast<long>(
+        std::count_if(text, text + sizeof text - 1, [](char c) { return c != '\xEE'; }));
+    out = written ? std::string(text) + "|" + std::to_string(written) : "untouched";
     return result;
 };
 const Call Capacity = [](BYTE t) {
@@ -104,7 +114,7 @@ struct Row {
 #define VIA(device) " timeout 2 ioctl 4D004 via " device
 #define VIA_DIRECT(device) " timeout 2 ioctl 4D014 via " device
 
-const std::string k251(251, 'S');
+const std::string k251 = std::string(251, 'S') + "|252";
 
 // In order: a device keeps its state (buffer memory, a unit attention).
 const Row kRows[] = {
@@ -116,7 +126,7 @@ const Row kRows[] = {
      "0:0:0:0 3C 02 00 00 00 00 00 08 00 00 in 2048" VIA_DIRECT("D:")},
     {Descriptor, kDisk, 1048576, "", nullptr,
      "0:0:0:0 3C 03 00 00 00 00 00 00 05 00 in 5" VIA_DIRECT("D:")},
-    {Serial, kDisk, 1, "", "PCB89701234", "0:0:0:0 12 01 80 00 FF 00 in 255" VIA_DIRECT("D:")},
+    {Serial, kDisk, 1, "", "PCB89701234|12", "0:0:0:0 12 01 80 00 FF 00 in 255" VIA_DIRECT("D:")},
     {Capacity, kDisk, 1, "", "00 87 A2 37 00 00 02 00",
      "0:0:0:0 25 00 00 00 00 00 00 00 00 00 in 8" VIA_DIRECT("D:")},
     {Read, kDisk, 1, "", "00 00 00 0A 00 00 00 0B",
@@ -124,6 +134,8 @@ const Row kRows[] = {
     {ReadFar, kDisk, 0, "sense 5/00/00 0", nullptr, // key 5 ASC 21h: no message, no ASC
      "0:0:0:0 28 00 01 02 03 04 00 00 02 00 in 1024" VIA_DIRECT("D:")},
     {ReadTooMany, kDisk, 0, "", nullptr, ""}, // more than the CDB can carry: nothing sent
+    {ReadMany, kDisk, 1, "", nullptr,
+     "0:0:0:0 28 00 00 00 00 20 00 01 02 00 in 132096" VIA_DIRECT("D:")},
     {Caching, kDisk, 0x04, "", nullptr, "0:0:0:0 1A 08 08 00 FF 00 in 255" VIA_DIRECT("D:")},
     {Rpm, kDisk, 7200, "", nullptr, "0:0:0:0 1A 08 04 00 FF 00 in 255" VIA_DIRECT("D:")},
     // Unclaimed: the port device, addressed by the request's bus, target and unit.
@@ -146,6 +158,7 @@ const Row kRows[] = {
     {Caching, kNoDisc, 0xFF, "sense 5/24/00 6000", nullptr, nullptr}, // no caching page
     // Claimed without a drive letter, an empty target, no slot at all: nothing is sent.
     {Tur, kNoLetter, 0, "", nullptr, ""},
+    {Serial, kNoLetter, 0, "", "untouched", ""},
     {Tur, kEmpty, 0, "", nullptr, ""},
     {Caching, kAbsent, 0xFF, "", nullptr, ""},
     {Tur, kValidSense, 0, "", nullptr, nullptr}, // VALID set: not decoded
@@ -158,13 +171,14 @@ const Row kRows[] = {
     {WriteBuffer, kTape, 0, "report 6100", nullptr,
      "0:0:9:0 3B 02 00 00 00 00 00 08 00 00 out 2048" VIA_DIRECT("Tape0")},
     {ReadBuffer, kTape, 0, "report 6100", nullptr, nullptr},
-    {Serial, kTape, 0, "report 6100", "????", nullptr},
+    {Serial, kTape, 0, "report 6100", "????|5", nullptr},
     {Tur, kTape, 1, "", nullptr, nullptr},
     // The scanner class driver refuses: the system's text without its line feed.
     {Tur, kScanner, 0, "system \"Invalid function.\r\"", nullptr,
      "0:0:10:0 00 00 00 00 00 00 none 0" VIA("Scanner3")},
+    {Serial, kScanner, 0, "system \"Invalid function.\r\"", "untouched", nullptr},
     {Serial, kLongSerial, 1, "", k251.c_str(), nullptr}, // length 255: the 251 bytes received
-    {Serial, kNoSerial, 0, "", "????", nullptr},         // length 0
+    {Serial, kNoSerial, 0, "", "????|5", nullptr},       // length 0
     // A SEEK that never completes: the port gives up after the time-out.
     {Seek, kAt511, 0, "system \"Semaphore timeout.\r\"", nullptr,
      "0:0:15:0 0B 0A 0B 0C 00 00 none 0" VIA("SCSI0:")},
@@ -193,6 +207,57 @@ TEST_F(NtCommands, EveryRequestItsResultAndWhatThePortReceived) {
         EXPECT_EQ(ntport::OpenHandleCount(), 0) << "the device is closed again";
         EXPECT_EQ(DeviceHandle, INVALID_HANDLE_VALUE);
         EXPECT_EQ(TransferBuffer, nullptr);
+    }
+}
+
+// Fixed-format sense data as the pass-through's sense area holds it, decoded
+// into LastSenseError: "key/ASC/ASCQ message" and the result, from records
+// cleared first. Rows: response code, sense key, ASC, ASCQ.
+TEST_F(NtCommands, DecodesTheSenseTable) {
+    const std::tuple<BYTE, BYTE, BYTE, BYTE, const char*> rows[] = {
+        {0x70, 0x02, 0x04, 0x00, "2/04/00 5400 1"},
+        {0x70, 0x02, 0x04, 0x01, "2/04/01 5800 1"},
+        {0x70, 0x02, 0x04, 0x02, "2/04/02 5401 1"},
+        {0x70, 0x02, 0x04, 0x03, "2/04/03 5402 1"},
+        {0x70, 0x02, 0x04, 0x04, "2/04/04 5403 1"},
+        {0x70, 0x02, 0x04, 0x07, "2/04/00 0 0"}, // ASC 04h kept, no message
+        {0x70, 0x02, 0x3A, 0x01, "2/3A/01 5406 1"},
+        {0x70, 0x02, 0x05, 0x00, "2/00/00 0 0"},
+        {0x70, 0x04, 0x40, 0x80, "4/40/80 5404 1"},
+        {0x70, 0x04, 0x41, 0x00, "4/41/00 5404 1"},
+        {0x70, 0x04, 0x42, 0x00, "4/42/00 5404 1"},
+        {0x70, 0x04, 0x43, 0x00, "4/43/00 5405 1"},
+        {0x70, 0x04, 0x3F, 0x00, "4/3F/00 5405 1"},
+        {0x70, 0x05, 0x20, 0x00, "5/20/00 6000 1"},
+        {0x70, 0x05, 0x22, 0x05, "5/20/05 6000 1"},
+        {0x70, 0x05, 0x24, 0x00, "5/24/00 6000 1"},
+        {0x70, 0x05, 0x26, 0x02, "5/24/02 6000 1"},
+        {0x70, 0x05, 0x21, 0x00, "5/00/00 0 0"},
+        {0x70, 0x05, 0x25, 0x00, "5/00/00 0 0"},
+        {0x70, 0x06, 0x28, 0x00, "6/28/00 5800 1"},
+        {0x70, 0x06, 0x29, 0x02, "6/29/02 5801 1"},
+        {0x70, 0x06, 0x2A, 0x00, "6/00/00 0 0"},
+        {0x70, 0x07, 0x27, 0x01, "7/27/01 5900 1"},
+        {0x70, 0x00, 0x00, 0x00, "0/00/00 0 0"},
+        {0x70, 0x01, 0x18, 0x00, "0/00/00 0 0"},
+        {0x70, 0x03, 0x11, 0x00, "0/00/00 0 0"},
+        {0x70, 0x08, 0x00, 0x00, "0/00/00 0 0"},
+        {0x70, 0x22, 0x04, 0x00, "0/00/00 0 0"}, // key 2 with the incorrect-length bit
+        {0xF0, 0x02, 0x3A, 0x00, "0/00/00 0 0"}, // VALID set
+        {0x71, 0x07, 0x27, 0x00, "7/27/00 5900 1"},
+    };
+    for (const auto& [code, key, asc, ascq, expected] : rows) {
+        BYTE sense[PASS_THROUGH_SENSE_SIZE] = {code, 0, key};
+        sense[12] = asc;
+        sense[13] = ascq;
+        ClearErrorRecords();
+        const int result = DecodePassThroughSense(sense);
+        char shown[64];
+        snprintf(shown, sizeof shown, "%X/%02X/%02X %u %d", unsigned(LastSenseError.SenseKey),
+                 unsigned(LastSenseError.AdditionalSenseCode),
+                 unsigned(LastSenseError.AdditionalSenseCodeQualifier),
+                 unsigned(LastSenseError.MessageId), result);
+        EXPECT_EQ(std::string(shown), expected);
     }
 }
 

@@ -136,6 +136,11 @@ TEST_F(ScanFuzz, MutatedAnswersStayInsideTheAnswerAndTheTable) {
             ASSERT_EQ(slot.AdapterNumber, index) << "round " << round;
         }
         ASSERT_LE(record.DeviceCount, per);
+        // The adapter's own row sits at bus 0's initiator id.
+        ASSERT_EQ(record.HostScsiId, answer[5]);
+        if (fits && answer[5] < per) {
+            ASSERT_STREQ(DeviceTable[index * per + answer[5]].TypeText, "Host Adapter");
+        }
         placed += record.DeviceCount;
         withRows += fits;
     }
