@@ -17,7 +17,8 @@ Source markup (UTF-8; written to the help file in code page 1252):
 
 Body: paragraphs are separated by blank lines and their lines joined with a
 blank. "== TEXT" is a sub-heading, "* TEXT" a bulleted item, "> TEXT" a
-quoted program message whose lines stay as they are. Inside text,
+quoted program message whose lines stay as they are (">" alone is an empty
+line of it). Inside text,
 **bold** is bold, {text|NAME} a jump to topic NAME, {^text|NAME} a popup of
 topic NAME.
 
@@ -121,6 +122,13 @@ class Topic:
         self.paragraphs = []  # (kind, text, where)
 
 
+def message_line(line):
+    """A line of a quoted message: "> text", or ">" alone for an empty line."""
+    if line == ">":
+        return ""
+    return line[2:] if line.startswith("> ") else line.strip()
+
+
 def parse_sources(paths):
     title = ""
     topics = []
@@ -138,8 +146,8 @@ def parse_sources(paths):
         def paragraph_of(lines_with_where):
             first, where = lines_with_where[0]
             if first.startswith("> "):
-                return ("message", "\n".join(l[2:] if l.startswith("> ") else l.lstrip()
-                                             for l, _ in lines_with_where), where)
+                return ("message", "\n".join(message_line(l) for l, _ in lines_with_where),
+                        where)
             text = " ".join(l.strip() for l, _ in lines_with_where)
             for prefix, kind in (("== ", "subheading"), ("* ", "bullet")):
                 if text.startswith(prefix):
