@@ -249,7 +249,19 @@ void Session::Execute(const Statement& s) {
     } else if (n == "screen") {
         Screen(ToInt(a[0]), ToInt(a[1]));
     } else if (n == "start") {
-        Start();
+        Start(options_.program);
+    } else if (n == "start-installed") {
+        StartInstalled();
+    } else if (n == "setup") {
+        RunSetup(a[0]);
+    } else if (n == "installed") {
+        Installed();
+    } else if (n == "uninstall") {
+        Uninstall();
+    } else if (n == "help-window") {
+        HelpWindow();
+    } else if (n == "close-help") {
+        CloseHelp();
     } else if (n == "wait-exit") {
         WaitExit();
     } else if (n == "close") {
@@ -502,7 +514,7 @@ void Session::JoinDesktop() {
     joinedDesktop_ = true;
 }
 
-void Session::Start() {
+void Session::Start(const std::string& program) {
     // The environment block: ours, with the scenario's changes.
     std::map<std::string, std::string> env;
     if (char* block = GetEnvironmentStringsA()) {
@@ -522,13 +534,13 @@ void Session::Start() {
     block += '\0';
 
     JoinDesktop();
-    std::string command = "\"" + options_.program + "\"";
+    std::string command = "\"" + program + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, block.data(), nullptr,
                         &si, &pi))
-        throw Unmet("cannot start " + options_.program);
+        throw Unmet("cannot start " + program);
     processes_.push_back(std::make_unique<Process>(pi));
     const Process& p = *processes_.back();
     auto mine = [&](HWND w) {
