@@ -82,7 +82,17 @@ Section "Uninstall"
   ; WinHelp 4 keeps its index files beside the help files it opens.
   Delete "$INSTDIR\KDX.GID"
   Delete "$INSTDIR\KDXCH.GID"
-  Delete "$INSTDIR\Uninstall.exe"
+  ; This runs from a copy of the uninstaller, started by the original just
+  ; before it ends: give the original a few seconds to let go of its file.
+  StrCpy $0 0
+  uninstaller_retry:
+    Delete "$INSTDIR\Uninstall.exe"
+    IfFileExists "$INSTDIR\Uninstall.exe" 0 uninstaller_gone
+    IntOp $0 $0 + 1
+    IntCmp $0 20 uninstaller_gone
+    Sleep 250
+    Goto uninstaller_retry
+  uninstaller_gone:
   RMDir "$INSTDIR"
 
   DeleteRegKey HKLM "${APP_PATH_KEY}"
