@@ -231,11 +231,10 @@ void Session::Execute(const Statement& s) {
     if (n == "machine") {
         Machine(a[0]);
     } else if (n == "language") {
-        static const std::map<std::string, std::string> locales = {{"de", "de_DE.UTF-8"},
-                                                                   {"en", "en_US.UTF-8"},
-                                                                   {"es", "es_ES.UTF-8"},
-                                                                   {"fr", "fr_FR.UTF-8"},
-                                                                   {"it", "it_IT.UTF-8"}};
+        static const std::map<std::string, std::string> locales = {
+            {"de", "de_DE.UTF-8"}, {"en", "en_US.UTF-8"}, {"es", "es_ES.UTF-8"},
+            {"fr", "fr_FR.UTF-8"}, {"it", "it_IT.UTF-8"}, {"nl", "nl_NL.UTF-8"},
+            {"ja", "ja_JP.UTF-8"}};
         auto l = locales.find(a[0]);
         if (l == locales.end())
             throw Unmet("unknown language " + a[0]);
