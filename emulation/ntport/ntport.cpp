@@ -286,7 +286,10 @@ std::optional<OpenDevice> NtPort::Resolve(const std::string& rawName, DWORD acce
     // \\.\SCSIn: with n in decimal.
     if (name.size() > 5 && name.compare(0, 4, "SCSI") == 0 && name.back() == ':') {
         std::string digits = name.substr(4, name.size() - 5);
+        // The port's name has its number as written in decimal: no sign, no
+        // leading zero.
         bool number = !digits.empty() && digits.size() <= 3 &&
+                      (digits.size() == 1 || digits[0] != '0') &&
                       std::all_of(digits.begin(), digits.end(), [](char c) { return isdigit(c); });
         if (!number)
             return std::nullopt;

@@ -189,11 +189,14 @@ TEST_F(NtPortTest, OpenErrorsAreThoseOfCreateFile) {
         const char* name;
         DWORD access, error; // 0: opens
     } cases[] = {
-        {"\\\\.\\SCSI2:", rw, 0},       {"\\\\.\\scsi2:", rw, 0},       {"\\\\.\\SCSI2", rw, 2},
-        {"\\\\.\\SCSI3:", rw, 2},       {"\\\\.\\SCSI0:", rw, 21},      {"\\\\.\\D:", rw, 0},
-        {"\\\\.\\x:", rw, 0},           {"\\\\.\\E:", GENERIC_READ, 0}, {"\\\\.\\E:", rw, 5},
-        {"\\\\.\\F:", GENERIC_READ, 2}, {"\\\\.\\Scanner3", rw, 0},     {"\\\\.\\SCANNER3", rw, 0},
-        {"\\\\.\\Scanner0", rw, 2},     {"\\\\.\\Tape0", rw, 0},        {"D:", rw, 2},
+        {"\\\\.\\SCSI2:", rw, 0},       {"\\\\.\\scsi2:", rw, 0},
+        {"\\\\.\\SCSI2", rw, 2},        {"\\\\.\\SCSI02:", rw, 2},
+        {"\\\\.\\SCSI3:", rw, 2},       {"\\\\.\\SCSI0:", rw, 21},
+        {"\\\\.\\D:", rw, 0},           {"\\\\.\\x:", rw, 0},
+        {"\\\\.\\E:", GENERIC_READ, 0}, {"\\\\.\\E:", rw, 5},
+        {"\\\\.\\F:", GENERIC_READ, 2}, {"\\\\.\\Scanner3", rw, 0},
+        {"\\\\.\\SCANNER3", rw, 0},     {"\\\\.\\Scanner0", rw, 2},
+        {"\\\\.\\Tape0", rw, 0},        {"D:", rw, 2},
         {"\\\\.\\A:", GENERIC_READ, 0},
     };
     for (const auto& c : cases) {
