@@ -5,6 +5,7 @@
 #include "inventory/drivemap.h"
 #include "scsi/nt/ntdevice.h"
 #include "scsi/nt/nttransport.h"
+#include "shell/strings.h"
 #include "views/devicelist.h"
 #include <stddef.h>
 #include <stdio.h>
@@ -179,9 +180,12 @@ static void PlaceUnit(DeviceRecord* slot, const DeviceRecord* unit) {
     slot->AnsiVersion = unit->AnsiVersion;
 }
 
+// The type texts of the adapter's row and of empty targets are the loaded
+// strings the pictures are chosen by, as on the ASPI path, so that the rows
+// are listed in every language ("Host Adapter" and "No Device" in English).
 static void FillAdapterRow(DeviceRecord* slot, const HostAdapterRecord* record) {
     CopyText(slot->AdapterIdentifier, sizeof slot->AdapterIdentifier, record->Identifier);
-    CopyText(slot->TypeText, sizeof slot->TypeText, "Host Adapter");
+    CopyText(slot->TypeText, sizeof slot->TypeText, TextHostAdapter);
     CopyText(slot->Product, sizeof slot->Product, record->Identifier);
     CopyText(slot->Vendor, sizeof slot->Vendor, record->Manufacturer);
     CopyText(slot->Revision, sizeof slot->Revision, record->Version);
@@ -195,7 +199,7 @@ static void FillNoDeviceRow(DeviceRecord* slot, const HostAdapterRecord* record,
     CopyText(slot->Vendor, sizeof slot->Vendor, " ");
     CopyText(slot->Product, sizeof slot->Product, "No Device");
     CopyText(slot->Revision, sizeof slot->Revision, " ");
-    CopyText(slot->TypeText, sizeof slot->TypeText, "No Device");
+    CopyText(slot->TypeText, sizeof slot->TypeText, TextTypeNoDevice);
     slot->OpenAccess = ACCESS_READ_WRITE;
     slot->OpenShare = SHARE_READ_WRITE;
     slot->TargetId = (BYTE)target;
