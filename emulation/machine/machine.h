@@ -73,6 +73,14 @@ struct Faults {
     bool reservationConflict = false;
 };
 
+// Where a unit of an iSCSI target is reached: the portal "HOST:PORT" (the
+// port may be written ${NAME}, the value of that environment variable when
+// the request is sent) and the target name (IQN).
+struct IscsiTarget {
+    std::string portal;
+    std::string name;
+};
+
 struct DeviceConfig {
     uint8_t target = 0;
     uint8_t lun = 0;
@@ -104,6 +112,10 @@ struct DeviceConfig {
     // NT: which class driver claimed the device, and under what name.
     std::string driveLetter; // e.g. "E"
     std::string classDevice; // e.g. "Scanner0", "Tape0"
+    // A logical unit of an iSCSI target: the target answers every command
+    // itself, and none of the medium, timing or fault settings apply.
+    std::optional<IscsiTarget> iscsi;
+    uint32_t iscsiLun = 0;
 };
 
 struct AdapterConfig {
@@ -131,6 +143,10 @@ struct AdapterConfig {
     std::string hwRevision;    // "HWRevision"
     std::string driverVersion; // file version of the driver file laid into the prefix
     std::vector<DeviceConfig> devices;
+    // Every target id of the adapter (but its own) is the logical unit of
+    // this iSCSI target with the same number; such an adapter has no devices
+    // of its own.
+    std::optional<IscsiTarget> iscsi;
     // Adapters hidden from ASPI (for example an IDE channel that only the
     // NT device map shows).
     bool aspiVisible = true;
