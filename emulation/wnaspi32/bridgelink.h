@@ -53,6 +53,12 @@ class BridgeLink {
     BridgeReply Run(const BridgeRequest& request);
     // Ends a Run under way at once (from another thread): it fails as lost.
     void Interrupt();
+    // Lets the bridge go (it ends when its connection closes); the next
+    // request starts a new one, which logs in to every target afresh.
+    void Reset() {
+        std::lock_guard<std::mutex> lock(run_);
+        Drop();
+    }
     // Test hook: kills the bridge process (SIGKILL) and waits, at most
     // `waitMs`, until its end has closed the connection. The connection is
     // left as it is, so that the next request meets the loss. False when no

@@ -306,6 +306,9 @@ void AspiManager::EnsureMachine() {
 
 bool AspiManager::Replace(std::unique_ptr<ScsiBus> bus) {
     StopWorker(false);
+    // New sessions with the iSCSI targets: their units start afresh too (a
+    // target reports a reset to every new session).
+    link_.Reset();
     Lock lock(*lock_);
     // Requests of the old machine stay pending for ever: nothing writes them.
     pending_.clear();
