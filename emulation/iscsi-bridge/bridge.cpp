@@ -370,9 +370,14 @@ int main(int argc, char** argv) {
                 break;
         }
         Reply reply = bridge.Run(rq, portal, target, out);
-        if (!WriteAll(fd, &reply.header, sizeof reply.header) ||
-            !WriteAll(fd, reply.sense, reply.header.senseLength) ||
-            !WriteAll(fd, reply.data.data(), reply.data.size()))
+        // One write for the whole reply: the library reads it in two.
+        std::vector<uint8_t> answer(sizeof reply.header + reply.header.senseLength +
+                                    reply.data.size());
+        memcpy(answer.data(), &reply.header, sizeof reply.header);
+        memcpy(answer.data() + sizeof reply.header, reply.sense, reply.header.senseLength);
+        std::copy(reply.data.begin(), reply.data.end(),
+                  answer.begin() + sizeof reply.header + reply.header.senseLength);
+        if (!WriteAll(fd, answer.data(), answer.size()))
             break;
     }
     close(fd);

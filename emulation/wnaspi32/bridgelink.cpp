@@ -6,6 +6,7 @@
 
 #include "hostpath.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -70,6 +71,20 @@ bool ReceiveAll(SOCKET s, void* buffer, size_t n, DWORD deadline) {
         LONG left = static_cast<LONG>(deadline - GetTickCount());
         if (left <= 0 || !WaitReadable(s, static_cast<DWORD>(left)))
             return false;
+        int r = recv(s, p, static_cast<int>(n), 0);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+// Reads exactly n bytes with blocking reads, each bounded by the socket's
+// receive time-out.
+bool ReceiveBlocking(SOCKET s, void* buffer, size_t n) {
+    auto* p = static_cast<char*>(buffer);
+    while (n > 0) {
         int r = recv(s, p, static_cast<int>(n), 0);
         if (r <= 0)
             return false;
@@ -211,9 +226,12 @@ bool BridgeLink::Start() {
     std::lock_guard<std::mutex> lock(sock_);
     socket_ = static_cast<uintptr_t>(s);
     pid_ = hello.pid;
+    receiveTimeoutMs_ = 0;
     return true;
 }
 
+// One request out and its reply back: one send and two reads, since every
+// socket call costs a round to Wine's server.
 bool BridgeLink::Exchange(const BridgeRequest& rq, BridgeReply& reply) {
     RequestHeader h{};
     h.magic = kRequestMagic;
@@ -227,21 +245,31 @@ bool BridgeLink::Exchange(const BridgeRequest& rq, BridgeReply& reply) {
     h.portalLength = static_cast<uint16_t>(rq.portal.size());
     h.targetLength = static_cast<uint16_t>(rq.target.size());
     memcpy(h.cdb, rq.cdb, sizeof h.cdb);
+    std::vector<char> out(sizeof h + rq.portal.size() + rq.target.size() + rq.dataOut.size());
+    char* at = out.data();
+    at = std::copy(reinterpret_cast<const char*>(&h), reinterpret_cast<const char*>(&h + 1), at);
+    at = std::copy(rq.portal.begin(), rq.portal.end(), at);
+    at = std::copy(rq.target.begin(), rq.target.end(), at);
+    std::copy(rq.dataOut.begin(), rq.dataOut.end(), at);
     auto s = static_cast<SOCKET>(socket_);
-    if (!SendAll(s, &h, sizeof h) || !SendAll(s, rq.portal.data(), rq.portal.size()) ||
-        !SendAll(s, rq.target.data(), rq.target.size()) ||
-        !SendAll(s, rq.dataOut.data(), rq.dataOut.size()))
+    // Every read waits at most the request's time and a margin: the bridge
+    // keeps that time itself, this only guards against a bridge that hangs.
+    const DWORD wait = rq.timeoutMs + kReplyMarginMs;
+    if (wait != receiveTimeoutMs_ &&
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait) ==
+            0)
+        receiveTimeoutMs_ = wait;
+    if (!SendAll(s, out.data(), out.size()))
         return false;
-    const DWORD deadline = GetTickCount() + rq.timeoutMs + kReplyMarginMs;
     ReplyHeader r{};
-    if (!ReceiveAll(s, &r, sizeof r, deadline) || r.magic != kReplyMagic ||
-        r.senseLength > kMaxSense || r.dataLength > rq.transferLength)
+    if (!ReceiveBlocking(s, &r, sizeof r) || r.magic != kReplyMagic || r.senseLength > kMaxSense ||
+        r.dataLength > rq.transferLength)
         return false;
-    reply.sense.resize(r.senseLength);
-    reply.dataIn.resize(r.dataLength);
-    if (!ReceiveAll(s, reply.sense.data(), reply.sense.size(), deadline) ||
-        !ReceiveAll(s, reply.dataIn.data(), reply.dataIn.size(), deadline))
+    std::vector<uint8_t> rest(size_t{r.senseLength} + r.dataLength);
+    if (!ReceiveBlocking(s, rest.data(), rest.size()))
         return false;
+    reply.sense.assign(rest.begin(), rest.begin() + r.senseLength);
+    reply.dataIn.assign(rest.begin() + r.senseLength, rest.end());
     reply.result = r.result;
     reply.status = r.status;
     reply.residual = r.residual;

@@ -75,6 +75,7 @@ class BridgeLink {
     uintptr_t socket_ = kNoSocket; // a SOCKET
     static constexpr uintptr_t kNoSocket = ~uintptr_t{0};
     uint32_t pid_ = 0;
+    DWORD receiveTimeoutMs_ = 0; // as set on socket_
     bool winsock_ = false;
 };
 
