@@ -44,6 +44,10 @@ using Clock = std::chrono::steady_clock;
 constexpr char kInitiator[] = "iqn.2026-12.com.quorvex:diagnostics";
 // Time a logout at the end may take.
 constexpr auto kLogoutTime = std::chrono::milliseconds(500);
+// Time a connection and login may take: short, so that a target that does
+// not answer makes its units look absent within the program's own limits
+// (2 s for the bus scan's commands) rather than hang each of them.
+constexpr auto kLoginTime = std::chrono::milliseconds(1500);
 
 bool ReadAll(int fd, void* buffer, size_t n) {
     auto* p = static_cast<uint8_t*>(buffer);
@@ -238,7 +242,7 @@ class Bridge {
         auto it = sessions_.find(key);
         if (it == sessions_.end()) {
             auto session = std::make_unique<Session>(portal, target);
-            if (!session->Open(deadline)) {
+            if (!session->Open(std::min(deadline, Clock::now() + kLoginTime))) {
                 reply.header.result = kUnreachable;
                 return reply;
             }
