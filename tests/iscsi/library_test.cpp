@@ -2,6 +2,8 @@
 // this executable by scripts/tgt run): how the target's answers reach the
 // request blocks, the life of such a request (pending, notified, aborted),
 // and a bridge or target that is gone.
+#include <winsock2.h>
+
 #include "qvxemu.h"
 #include "wnaspi32.h"
 
@@ -99,6 +101,34 @@ struct Request {
     }
 };
 
+// A loopback port that takes connections and never answers: the system
+// completes the handshake for the backlog; nobody accepts or reads.
+class SilentPortal {
+  public:
+    SilentPortal() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof a;
+        if (bind(socket_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            listen(socket_, 4) == 0 &&
+            getsockname(socket_, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+            SetEnvironmentVariableA("QVX_SILENT_PORT", std::to_string(ntohs(a.sin_port)).c_str());
+    }
+    ~SilentPortal() {
+        closesocket(socket_);
+        WSACleanup();
+    }
+    SilentPortal(const SilentPortal&) = delete;
+    SilentPortal& operator=(const SilentPortal&) = delete;
+
+  private:
+    SOCKET socket_;
+};
+
 class IscsiLibraryTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -111,6 +141,7 @@ class IscsiLibraryTest : public ::testing::Test {
         Request r(ha, target, cdb, flags, length);
         return r.Run(aspi) ? r.Ended() : "never ended";
     }
+    SilentPortal silent;
     Library aspi;
 };
 
@@ -163,6 +194,7 @@ TEST_F(IscsiLibraryTest, TheTargetsAnswersReachTheBlockAsAnAdapterReportsThem) {
         {"a modelled disk beside it", 1, 1, kTur, 0, 0, "01: 01 00 00 len 0"},
         {"nothing listens at the portal", 1, 2, kTur, 0, 0, "00: 04 11 00 len 0"},
         {"the target refuses the login", 1, 3, kTur, 0, 0, "00: 04 11 00 len 0"},
+        {"the login is never answered", 1, 4, kTur, 0, 0, "00: 04 11 00 len 0"},
         {"an empty id of an adapter that reports no device", 2, 4, kTur, 0, 0,
          "00: 82 00 00 len 0"},
         {"a unit through the third adapter", 2, 2, kTur, 0, 0, "00: 01 00 00 len 0"},
