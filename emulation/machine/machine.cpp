@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -175,6 +176,35 @@ class Reader {
         Bad("expected one of " + list);
     }
 
+    // "HOST:PORT", the port a number 1-65535 or ${NAME} (an environment
+    // variable read when a request is sent).
+    std::string Portal() const {
+        const std::string& v = e_.value;
+        size_t colon = v.rfind(':');
+        bool ok =
+            colon != std::string::npos && colon > 0 && v.find_first_of(" \t") == std::string::npos;
+        if (ok) {
+            std::string port = v.substr(colon + 1);
+            uint64_t n = 0;
+            if (port.size() > 3 && port.compare(0, 2, "${") == 0 && port.back() == '}') {
+                for (char c : port.substr(2, port.size() - 3))
+                    ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+            } else {
+                ok = ParseDigits(port, 10, n) && n >= 1 && n <= 65535;
+            }
+        }
+        if (!ok)
+            Bad("expected HOST:PORT, the port a number or ${NAME}, like 127.0.0.1:3260");
+        return Text(255);
+    }
+
+    // An iSCSI target name, like iqn.2026-12.com.example:disks.
+    std::string TargetName() const {
+        if (e_.value.empty() || e_.value.find_first_of(" \t") != std::string::npos)
+            Bad("expected an iSCSI target name without blanks");
+        return Text(223);
+    }
+
     const std::string& value() const {
         return e_.value;
     }
@@ -260,7 +290,27 @@ void ApplyMachine(const std::string& file, const Section& s, Machine& m) {
     }
 }
 
+// The line of a key in a section, or 0 when the section does not give it.
+int LineOf(const Section& s, const char* key) {
+    for (const Entry& e : s.entries)
+        if (e.key == key)
+            return e.line;
+    return 0;
+}
+
+// iscsi_portal and iscsi_target come together or not at all.
+void SettleIscsi(const std::string& file, const Section& s, std::optional<IscsiTarget>& iscsi,
+                 const std::string& portal, const std::string& name) {
+    int portalLine = LineOf(s, "iscsi_portal"), nameLine = LineOf(s, "iscsi_target");
+    if (!portalLine && !nameLine)
+        return;
+    if (!portalLine || !nameLine)
+        Fail(file, portalLine ? portalLine : nameLine, "iscsi_portal and iscsi_target go together");
+    iscsi = IscsiTarget{portal, name};
+}
+
 void ApplyAdapter(const std::string& file, const Section& s, AdapterConfig& a) {
+    std::string portal, name;
     for (const Entry& e : s.entries) {
         Reader r(file, e);
         const std::string& k = e.key;
@@ -322,9 +372,14 @@ void ApplyAdapter(const std::string& file, const Section& s, AdapterConfig& a) {
             if (!ok)
                 r.Bad("expected a version like 2.10.0.0");
             a.driverVersion = e.value;
-        } else
+        } else if (k == "iscsi_portal")
+            portal = r.Portal();
+        else if (k == "iscsi_target")
+            name = r.TargetName();
+        else
             Fail(file, e.line, "unknown key '" + k + "' in [adapter.N]");
     }
+    SettleIscsi(file, s, a.iscsi, portal, name);
 }
 
 // Hexadecimal operation codes separated by commas, like 12,1A.
@@ -356,16 +411,25 @@ uint8_t DeviceType(const Reader& r) {
     return static_cast<uint8_t>(number);
 }
 
-// The line of a key in a section, or 0 when the section does not give it.
-int LineOf(const Section& s, const char* key) {
-    for (const Entry& e : s.entries)
-        if (e.key == key)
-            return e.line;
-    return 0;
-}
-
 // Settings that depend on each other, checked once the whole section is read.
 void SettleDevice(const std::string& file, const Section& s, DeviceConfig& d) {
+    if (d.iscsi) {
+        // The target answers for itself: only what names the unit to the
+        // system (its type and identity for the device map and the class
+        // drivers) may be given beside its address.
+        static const char* const kept[] = {"type",         "vendor",       "product",
+                                           "revision",     "drive_letter", "class_device",
+                                           "iscsi_portal", "iscsi_target", "iscsi_lun"};
+        for (const Entry& e : s.entries)
+            if (std::find(std::begin(kept), std::end(kept), e.key) == std::end(kept))
+                Fail(file, e.line,
+                     "key '" + e.key +
+                         "': an iSCSI unit answers for itself (only type, vendor, "
+                         "product, revision, drive_letter and class_device go with it)");
+        return;
+    }
+    if (int line = LineOf(s, "iscsi_lun"))
+        Fail(file, line, "key 'iscsi_lun': needs iscsi_portal and iscsi_target");
     // The caching and rigid disk geometry pages belong to direct-access
     // devices; other types have them only when the file says so.
     const bool directAccess = d.peripheralType == 0x00;
@@ -399,6 +463,7 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
     d.target = static_cast<uint8_t>(s.target);
     d.lun = static_cast<uint8_t>(s.lun);
     bool hardware = false, protect = false;
+    std::string portal, name;
     for (const Entry& e : s.entries) {
         Reader r(file, e);
         const std::string& k = e.key;
@@ -522,9 +587,16 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
             f.ntZeroBytesOpcodes = Opcodes(r);
         else if (k == "capacity_block_length")
             f.capacityBlockLength = static_cast<uint32_t>(r.Number(0, UINT32_MAX));
+        else if (k == "iscsi_portal")
+            portal = r.Portal();
+        else if (k == "iscsi_target")
+            name = r.TargetName();
+        else if (k == "iscsi_lun")
+            d.iscsiLun = static_cast<uint32_t>(r.Number(0, 16383));
         else
             Fail(file, e.line, "unknown key '" + k + "' in [device.A.T]");
     }
+    SettleIscsi(file, s, d.iscsi, portal, name);
     SettleDevice(file, s, d);
 }
 
@@ -616,6 +688,10 @@ Machine ParseMachine(const std::string& text, const std::string& nameForErrors) 
             Fail(file, s.line,
                  "device on adapter " + std::to_string(s.adapter) + ", which has no [adapter." +
                      std::to_string(s.adapter) + "] section");
+        if (it->second.iscsi)
+            Fail(file, s.line,
+                 "device on adapter " + std::to_string(s.adapter) +
+                     ", whose units are those of its iSCSI target");
         DeviceConfig d;
         ApplyDevice(file, s, d);
         if (d.bus >= it->second.buses)

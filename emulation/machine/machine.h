@@ -81,6 +81,14 @@ struct Faults {
     bool reservationConflict = false;
 };
 
+// Where a unit of an iSCSI target is reached: the portal "HOST:PORT" (the
+// port may be written ${NAME}, the value of that environment variable when
+// the request is sent) and the target name (IQN).
+struct IscsiTarget {
+    std::string portal;
+    std::string name;
+};
+
 struct DeviceConfig {
     uint8_t bus = 0; // the adapter's bus (NT PathId)
     uint8_t target = 0;
@@ -116,6 +124,10 @@ struct DeviceConfig {
     // NT: whether a class driver owns the unit; unset: it does when it has a
     // drive letter or a class device.
     std::optional<bool> claimed;
+    // A logical unit of an iSCSI target: the target answers every command
+    // itself, and none of the medium, timing or fault settings apply.
+    std::optional<IscsiTarget> iscsi;
+    uint32_t iscsiLun = 0;
 };
 
 struct AdapterConfig {
@@ -147,6 +159,10 @@ struct AdapterConfig {
     std::string hwRevision;    // "HWRevision"
     std::string driverVersion; // file version of the driver file laid into the prefix
     std::vector<DeviceConfig> devices;
+    // Every target id of the adapter (but its own) is the logical unit of
+    // this iSCSI target with the same number; such an adapter has no devices
+    // of its own.
+    std::optional<IscsiTarget> iscsi;
     // Adapters hidden from ASPI (for example an IDE channel that only the
     // NT device map shows).
     bool aspiVisible = true;

@@ -64,6 +64,15 @@ ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
         return o;
     }
     const AdapterConfig& adapter = machine_.adapters[request.adapter];
+    // An adapter that is an iSCSI target: target id n is its unit n (logical
+    // unit 0 only); its own id is nobody.
+    if (adapter.iscsi) {
+        if (request.target == adapter.hostId || request.lun != 0)
+            o.srbStatus = kSsNoDevice;
+        else
+            o.remote = RemoteUnit{*adapter.iscsi, request.target, true};
+        return o;
+    }
     DeviceModel* target = nullptr; // the target's first unit, which speaks for it
     for (auto& model : devices_[request.adapter]) {
         const DeviceConfig& d = model->config();
@@ -71,6 +80,10 @@ ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
             continue;
         if (!target)
             target = model.get();
+        if (d.lun == request.lun && d.iscsi) {
+            o.remote = RemoteUnit{*d.iscsi, d.iscsiLun, false};
+            return o;
+        }
         if (d.lun == request.lun) {
             uint32_t sequence = o.sequence;
             o = model->Execute(request);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace qvx::emu {
@@ -25,6 +26,16 @@ struct ScsiRequest {
     uint8_t* data = nullptr;
     uint32_t dataLength = 0;
     HostTag host; // kept in the journal only
+};
+
+// A request for a unit of an iSCSI target, which the transport carries to
+// the target; `checkLun`: the unit is one of an adapter that maps every
+// target id to a unit, and a unit the target does not report answers as the
+// adapter's `missing` says.
+struct RemoteUnit {
+    IscsiTarget target;
+    uint32_t lun = 0;
+    bool checkLun = false;
 };
 
 // Outcome of one request, in ASPI terms (the NT side maps them).
@@ -43,6 +54,9 @@ struct ScsiOutcome {
     bool neverCompletes = false;
     bool abortAccepted = true; // for a request that never completes
     uint32_t sequence = 0;     // the request's journal entry
+    // Set for a unit of an iSCSI target: the transport carries the request
+    // there, and nothing else here but the sequence is set.
+    std::optional<RemoteUnit> remote;
 };
 
 class DeviceModel; // one per configured target
