@@ -436,11 +436,30 @@ class Installer {
         reg_.SetString(desktops, desktop.c_str(), size);
     }
 
+    // The help folder is stored as the program's setup stores it; the help
+    // files built beside this installer go into it, so that the program's
+    // Help finds the guide as on a machine where the program was installed.
     void LayHelpPath() {
         if (m_.helpPath.empty())
             return;
         auto key = reg_.Create("HKLM", kAppPath);
         reg_.SetString(key, "HelpPath", m_.helpPath);
+        for (const char* name : {"KDX.hlp", "KDXCH.hlp"}) {
+            std::string from = paths_.here + "\\" + name;
+            if (GetFileAttributesA(from.c_str()) == INVALID_FILE_ATTRIBUTES)
+                continue;
+            MakeDirectories(m_.helpPath);
+            CopyTo(from, m_.helpPath + "\\" + name);
+        }
+    }
+
+    // Makes a folder and every missing folder above it, each recorded for removal.
+    void MakeDirectories(const std::string& dir) {
+        size_t slash = dir.find_last_of('\\');
+        if (slash != std::string::npos && slash > 2)
+            MakeDirectories(dir.substr(0, slash));
+        if (GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES)
+            MakeDirectory(dir);
     }
 
     static const char* PeripheralName(uint8_t type) {
