@@ -46,6 +46,7 @@ vendor=TOSHCHG
 type=tape
 vendor=ARCHIVE
 class_device=Tape0
+not_ready=3A/00
 [device.1.5]
 type=scanner
 vendor=UMAX
@@ -191,7 +192,8 @@ struct PlainBlock {
 
 // The port driver's checks of a request block, the address control on
 // devices without one or with too little room, and the failures of a
-// pass-through: each control's outcome, and the modelled time waited.
+// pass-through: each control's outcome (with the status and sense of a
+// CHECK CONDITION), and the modelled time waited.
 TEST_F(NtPortTest, ControlsFailWithThePortDriversCodes) {
     const DWORD kPlain = sizeof(SCSI_PASS_THROUGH);
     const std::string ok = "ok " + std::to_string(kPlain);
@@ -234,6 +236,8 @@ TEST_F(NtPortTest, ControlsFailWithThePortDriversCodes) {
          kPlain, 0, "error 1167"},
         {"claimed", "SCSI2:", IOCTL_SCSI_PASS_THROUGH, [](PlainBlock& b) { b.spt.TargetId = 3; },
          kPlain, 0, "error 1"},
+        {"not ready", "Tape0", IOCTL_SCSI_PASS_THROUGH, keep, kPlain, 0,
+         "ok " + std::to_string(offsetof(PlainBlock, sense) + 18) + " status 2 sense 18 70/02/3A"},
         {"refused", "Scanner3", IOCTL_SCSI_PASS_THROUGH, keep, kPlain, 0, "error 1"},
         {"address", "Tape0", IOCTL_SCSI_GET_ADDRESS, keep, 0, 8, "ok 8"},
         {"address short", "Tape0", IOCTL_SCSI_GET_ADDRESS, keep, 0, 7, "error 122"},
@@ -252,9 +256,15 @@ TEST_F(NtPortTest, ControlsFailWithThePortDriversCodes) {
         c.spoil(b);
         waited = 0;
         const std::string name = std::string("\\\\.\\") + c.name;
-        EXPECT_EQ(Control(name.c_str(), c.code, &b, c.inSize, &b, c.outSize ? c.outSize : sizeof b),
-                  c.result)
-            << c.what;
+        std::string result =
+            Control(name.c_str(), c.code, &b, c.inSize, &b, c.outSize ? c.outSize : sizeof b);
+        if (b.spt.ScsiStatus) {
+            char sense[64];
+            snprintf(sense, sizeof sense, " status %u sense %u %02X/%02X/%02X", b.spt.ScsiStatus,
+                     b.spt.SenseInfoLength, b.sense[0], b.sense[2], b.sense[12]);
+            result += sense;
+        }
+        EXPECT_EQ(result, c.result) << c.what;
         EXPECT_EQ(waited, c.waited) << c.what;
     }
 }
