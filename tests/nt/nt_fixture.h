@@ -37,18 +37,29 @@ class NtTest : public ::testing::Test {
         ntport::SetWaiter({});
         EXPECT_EQ(ntport::OpenHandleCount(), 0) << "a device left open";
     }
-    // Loads the machine and scans it as start-up does.
-    void Scan(const char* machine) {
+    // Loads a machine file (a name in tests/nt/machines, or a path).
+    void Load(const std::string& machine) {
         std::string error;
-        ASSERT_TRUE(ntport::LoadMachineFile(NtMachine(machine), &error)) << error;
+        ASSERT_TRUE(ntport::LoadMachineFile(
+            machine.find('/') == std::string::npos ? NtMachine(machine.c_str()) : "Z:" + machine,
+            &error))
+            << error;
+    }
+    // The tables emptied and the ports scanned as start-up does.
+    int Enumerate(LONG highest = 15) {
+        ReleaseDeviceBitmaps();
         InitializeInventory();
         PlatformKind = PLATFORM_NT;
-        HighestTargetId = 15;
-        scanResult_ = EnumerateScsiPorts();
+        HighestTargetId = highest;
+        return EnumerateScsiPorts();
+    }
+    // Loads the machine and scans it, the journal and records cleared after.
+    void Scan(const char* machine) {
+        Load(machine);
+        Enumerate();
         ntport::ClearJournal();
         ClearErrorRecords();
     }
-    int scanResult_ = 0;
 };
 
 } // namespace qvx::test

@@ -108,12 +108,9 @@ TEST_F(NtScan, LeavesOutTheIdeChannelsAndNamesEachClaimedDevice) {
     Port(0, 0x1F0, "atapi");
     Port(1, 0x170, "atapi");
     Port(2, 0x6000, "kestrail");
-    std::string error;
-    ASSERT_TRUE(ntport::LoadMachineFile(
-        std::string("Z:") + QVX_EMULATION_MACHINES + "/nt-no-aspi.ini", &error))
-        << error;
+    Load(QVX_EMULATION_MACHINES "/nt-no-aspi.ini");
     ntport::ClearJournal();
-    EXPECT_EQ(EnumerateScsiPorts(), 0) << "port 3 does not exist";
+    EXPECT_EQ(Enumerate(), 0) << "port 3 does not exist";
     EXPECT_EQ(Adapters(), "0: 2 Scsi Port 2|kestrail|Veltran|Veltrane Kestrail Wide SCSI Host "
                           "Adapter 7/16 5 1");
     EXPECT_EQ(Slots(), "0 2:0:0:0 Hard Disk|QUANTUM |ATLAS II 4.5WLS |D: C0000000/3 1\n"
@@ -154,24 +151,14 @@ TEST_F(NtScan, PlacesBusZeroLogicalUnitsZeroInEachAdaptersBlock) {
             "15 1:0:7:0 Host Adapter||lq450| 0/0 8\n"
             "11 empty, total 16"},
     };
+    Load(QVX_EMULATION_MACHINES "/nt-buses.ini");
     for (const auto& [highest, slots] : layouts) {
-        std::string error;
-        ASSERT_TRUE(ntport::LoadMachineFile(
-            std::string("Z:") + QVX_EMULATION_MACHINES + "/nt-buses.ini", &error))
-            << error;
-        InitializeInventory();
-        PlatformKind = PLATFORM_NT;
-        HighestTargetId = highest;
-        EXPECT_EQ(EnumerateScsiPorts(), 0);
-        const int per = highest == 15 ? 16 : 8;
+        EXPECT_EQ(Enumerate(highest), 0);
+        const std::string per = highest == 15 ? "16" : "8";
         EXPECT_EQ(Adapters(), "0: 0 Scsi Port 0|kestrail|Veltran|Veltrane Kestrail Wide SCSI Host "
                               "Adapter 7/" +
-                                  std::to_string(per) +
-                                  " 2 2\n"
-                                  "1: 1 Scsi Port 1|lq450|| 7/" +
-                                  std::to_string(per) + " 1 1");
+                                  per + " 2 2\n1: 1 Scsi Port 1|lq450|| 7/" + per + " 1 1");
         EXPECT_EQ(Slots(), slots);
-        ReleaseDeviceBitmaps();
     }
 }
 
@@ -183,10 +170,9 @@ TEST_F(NtScan, PlacesBusZeroLogicalUnitsZeroInEachAdaptersBlock) {
 // the CD-ROM with read access.
 TEST_F(NtScan, FindsDriveLettersAndClassDevicesOnlyWhereTheyMayBe) {
     Port(0, 0x6000, "kestrail");
-    std::string error;
-    ASSERT_TRUE(ntport::LoadMachineFile(NtMachine("scan.ini"), &error)) << error;
+    Load("scan.ini");
     ntport::ClearJournal();
-    EXPECT_EQ(EnumerateScsiPorts(), 0);
+    EXPECT_EQ(Enumerate(), 0);
     EXPECT_EQ(Slots(), "0 0:0:0:0 Hard Disk|QUANTUM |                |C: C0000000/3 1\n"
                        "1 0:0:1:0 Scanner|HP      |C2520A          |Scanner1 C0000000/3 5\n"
                        "2 0:0:2:0 Scanner|Hewlett |C2520B          | 0/0 5\n"
@@ -212,7 +198,7 @@ TEST_F(NtScan, StopsAtAPortItCannotOpenOrQuery) {
         {"[adapter.0]\nnt_port=0\nnt_open_error=2\n[adapter.1]\nnt_port=1\n", 0, "",
          "0 empty, total 0"},
         {"[adapter.0]\nnt_port=0\n[adapter.1]\nnt_port=1\nnt_open_error=5\n", 0,
-         "0: 0 Scsi Port 0||| 7/16 0 1", "15 empty, total 16"},
+         "0: 0 Scsi Port 0||| 7/16 0 1", "7 0:0:7:0 Host Adapter||| 0/0 8\n15 empty, total 16"},
         {"[adapter.0]\nnt_port=0\nnt_inquiry_error=1117\n[adapter.1]\nnt_port=1\n", 0,
          "0: 0 Scsi Port 0||| 0/0 0 0", "0 empty, total 0"},
         {"[machine]\nfamily=nt40\n", 0, "", "0 empty, total 0"}, // no port at all
@@ -220,14 +206,9 @@ TEST_F(NtScan, StopsAtAPortItCannotOpenOrQuery) {
     for (const auto& [machine, result, adapters, slots] : cases) {
         std::string error;
         ASSERT_TRUE(ntport::LoadMachineText(machine, &error)) << error;
-        InitializeInventory();
-        PlatformKind = PLATFORM_NT;
-        HighestTargetId = 15;
-        EXPECT_EQ(EnumerateScsiPorts(), result) << machine;
+        EXPECT_EQ(Enumerate(), result) << machine;
         EXPECT_EQ(Adapters(), adapters) << machine;
-        std::string shown = Slots();
-        EXPECT_EQ(shown.substr(shown.rfind('\n') + 1), slots) << machine;
-        ReleaseDeviceBitmaps();
+        EXPECT_EQ(Slots(), slots) << machine;
     }
 }
 
@@ -237,12 +218,10 @@ TEST_F(NtScan, StopsAtAPortItCannotOpenOrQuery) {
 TEST_F(NtScan, KeepsAFifthAdaptersDevicesOutOfTheTable) {
     Port(5, 0x1F0, "atapi");
     Port(6, 0x170, "atapi");
-    std::string error;
-    ASSERT_TRUE(ntport::LoadMachineFile(NtMachine("five_ports.ini"), &error)) << error;
-    EXPECT_EQ(EnumerateScsiPorts(), 1);
-    EXPECT_EQ(AdapterCount, 5);
-    EXPECT_EQ(HostAdapterTable[4].AdapterNumber, 4);
-    EXPECT_EQ(HostAdapterTable[4].DeviceCount, 0);
+    Load("five_ports.ini");
+    EXPECT_EQ(Enumerate(), 1);
+    const std::string adapters = Adapters();
+    EXPECT_EQ(adapters.substr(adapters.find("\n4:")), "\n4: 4 Scsi Port 4||| 7/16 0 1");
     EXPECT_EQ(Slots(), "2 0:0:2:0 Hard Disk|ZERO    |                |SCSI0: C0000000/3 1\n"
                        "7 0:0:7:0 Host Adapter||| 0/0 8\n"
                        "18 1:0:2:0 Hard Disk|ONE     |                |SCSI1: C0000000/3 1\n"
@@ -290,16 +269,9 @@ std::vector<Unit> Numbered(int n, BYTE lun = 0) {
 // never leaves the 2048 bytes, never loops for ever, never writes outside
 // the adapter's block, and places only units of logical unit 0.
 TEST_F(NtScan, WalksOnlyWhatLiesInsideTheAnswer) {
-    Unit beyond;
-    beyond.target = 20;
-    Unit nine;
-    nine.target = 9;
-    Unit three;
-    three.target = 3;
-    three.identity = "THREE   ";
-    Unit lun1 = three;
-    lun1.lun = 1;
-    lun1.identity = "LUN1    ";
+    ASSERT_TRUE(ntport::LoadMachineText("[adapter.0]\nnt_port=0\n"));
+    const Unit beyond{20}, nine{9}, three{3, 0, false, 0, "THREE   "},
+        lun1{3, 1, false, 0, "LUN1    "};
     // The answer, HighestTargetId, what is placed.
     std::vector<std::tuple<std::vector<BYTE>, LONG, std::string>> cases = {
         {Units({beyond, three, nine}), 15, "3=THREE    9=VENDOR   listed 3"},
@@ -338,15 +310,10 @@ TEST_F(NtScan, WalksOnlyWhatLiesInsideTheAnswer) {
     cases.push_back({wild, 15, "3=THREE    listed 1"});
     for (const auto& [answer, highest, placed] : cases) {
         SCOPED_TRACE(placed);
-        ASSERT_TRUE(ntport::LoadMachineText("[adapter.0]\nnt_port=0\n"));
         ntport::SetInquiryAnswer(0, answer.data(), answer.size());
-        InitializeInventory();
-        PlatformKind = PLATFORM_NT;
-        HighestTargetId = highest;
-        EnumerateScsiPorts();
+        Enumerate(highest);
         EXPECT_EQ(Placed(), placed);
         EXPECT_EQ(TotalDeviceCount, highest + 1);
-        ReleaseDeviceBitmaps();
     }
     ntport::ClearInquiryAnswer(0);
 }
@@ -354,8 +321,7 @@ TEST_F(NtScan, WalksOnlyWhatLiesInsideTheAnswer) {
 // A port whose bus 0 counts more units than its chain holds places only the
 // units it listed, none left in the list by the port before it.
 TEST_F(NtScan, PlacesNoUnitAnEarlierPortListed) {
-    Unit three;
-    three.target = 3;
+    const Unit three{3};
     ASSERT_TRUE(ntport::LoadMachineText("[adapter.0]\nnt_port=0\n[adapter.1]\nnt_port=1\n"));
     const std::vector<BYTE> many = Units(Numbered(6)), few = Units({three}, 6);
     ntport::SetInquiryAnswer(0, many.data(), many.size());

@@ -36,10 +36,7 @@ TEST_F(NtStartup, ScansThePortsAndRescansWithoutBecomingBusy) {
         registry.SetString("Hardware\\DeviceMap\\SCSI\\SCSI PORT " + std::to_string(port), "Driver",
                            driver);
     }
-    std::string error;
-    ASSERT_TRUE(ntport::LoadMachineFile(
-        std::string("Z:") + QVX_EMULATION_MACHINES + "/nt-buses.ini", &error))
-        << error;
+    Load(QVX_EMULATION_MACHINES "/nt-buses.ini");
     InstalledHelpPath help;
     RunProgram([] {
         EXPECT_EQ(UseAspi, 0);
