@@ -21,6 +21,13 @@
 
 namespace {
 
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw e2e::ScenarioError(0, "cannot read " + path);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 std::string OwnFolder() {
     char path[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, path, sizeof path);
@@ -65,15 +72,12 @@ int main(int argc, char** argv) {
     }
     if (scenarioPath.empty())
         return Usage();
-    std::ifstream in(scenarioPath, std::ios::binary);
-    if (!in) {
-        std::cerr << "cannot read " << scenarioPath << "\n";
-        return 2;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::string folder = scenarioPath.substr(0, scenarioPath.find_last_of("\\/") + 1);
     std::vector<e2e::Statement> statements;
     try {
-        statements = e2e::ParseScenario(text);
+        statements = e2e::ParseScenario(ReadFile(scenarioPath), [&](const std::string& name) {
+            return ReadFile(folder + name);
+        });
     } catch (const e2e::ScenarioError& e) {
         std::cerr << scenarioPath << ": " << e.what() << "\n";
         return 2;

@@ -17,7 +17,7 @@ const std::map<std::string, std::pair<size_t, size_t>>& Arities() {
         {"expect-message", {2, 2}}, {"no-message", {0, 0}},
         {"answer", {1, 1}},         {"tree", {0, 0}},
         {"select", {1, 1}},         {"select-adapter", {1, 1}},
-        {"list", {0, 0}},           {"row", {1, 1}},
+        {"list", {0, 16}},          {"row", {1, 1}},
         {"open-row", {1, 1}},       {"status", {0, 0}},
         {"title", {0, 0}},          {"window", {0, 0}},
         {"focus", {0, 0}},          {"minimize", {0, 0}},
@@ -80,8 +80,13 @@ std::vector<std::string> SplitWords(const std::string& text, int line) {
 
 } // namespace
 
-std::vector<Statement> ParseScenario(const std::string& text) {
-    std::vector<Statement> statements;
+namespace {
+
+// Parses one file into `statements`: `let NAME "text"` names a text that a
+// later argument `$NAME` stands for, `include "FILE"` parses another file
+// there with the names known so far.
+void ParseInto(const std::string& text, const FileReader& read,
+               std::map<std::string, std::string>& names, std::vector<Statement>& statements) {
     std::istringstream in(text);
     std::string raw;
     int line = 0;
@@ -90,6 +95,23 @@ std::vector<Statement> ParseScenario(const std::string& text) {
         std::vector<std::string> words = SplitWords(raw, line);
         if (words.empty())
             continue;
+        if (words[0] == "let" || words[0] == "include") {
+            if (words.size() != (words[0] == "let" ? 3u : 2u))
+                throw ScenarioError(line, "wrong number of arguments for '" + words[0] + "'");
+            if (words[0] == "let")
+                names[words[1]] = words[2];
+            else
+                ParseInto(read(words[1]), read, names, statements);
+            continue;
+        }
+        for (size_t i = 1; i < words.size(); ++i) {
+            if (words[i].size() < 2 || words[i][0] != '$')
+                continue;
+            auto named = names.find(words[i].substr(1));
+            if (named == names.end())
+                throw ScenarioError(line, "no text named '" + words[i] + "'");
+            words[i] = named->second;
+        }
         Statement s;
         s.line = line;
         s.name = words[0];
@@ -103,6 +125,14 @@ std::vector<Statement> ParseScenario(const std::string& text) {
             throw ScenarioError(line, "'machine' must come first");
         statements.push_back(std::move(s));
     }
+}
+
+} // namespace
+
+std::vector<Statement> ParseScenario(const std::string& text, const FileReader& read) {
+    std::vector<Statement> statements;
+    std::map<std::string, std::string> names;
+    ParseInto(text, read, names, statements);
     return statements;
 }
 

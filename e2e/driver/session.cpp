@@ -285,7 +285,7 @@ void Session::Execute(const Statement& s) {
     } else if (n == "select-adapter") {
         SelectTreeItem("", ToInt(a[0]));
     } else if (n == "list") {
-        List();
+        List(a);
     } else if (n == "rows") {
         Rows();
     } else if (n == "row" || n == "open-row") {
@@ -680,10 +680,14 @@ void Session::SelectTreeItem(const std::string& label, long adapter) {
     Say("selected: " + Quote(wanted->text));
 }
 
-void Session::List() {
+// Every row, or only those whose first column is one of `only`.
+void Session::List(const std::vector<std::string>& only) {
     ListContents list = ReadList(MainChild(WC_LISTVIEWA));
     Say("list view: " + list.view);
     for (const ListRow& row : list.rows) {
+        if (!only.empty() &&
+            (row.cells.empty() || std::find(only.begin(), only.end(), row.cells[0]) == only.end()))
+            continue;
         std::vector<std::string> cells;
         for (const auto& c : row.cells)
             cells.push_back(Quote(c));

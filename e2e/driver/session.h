@@ -85,7 +85,7 @@ class Session {
     void Answer(const std::string& button);
     void Tree();
     void SelectTreeItem(const std::string& label, long adapter);
-    void List();
+    void List(const std::vector<std::string>& only);
     void Rows();
     void Row(const std::string& label, bool open);
     void Status();
