@@ -63,8 +63,16 @@ template <typename Floor, typename Program>
 Comparison Compare(int rounds, int count, Floor floor, Program program) {
     std::vector<double> ratios, programs, floors;
     for (int r = 0; r < rounds; ++r) {
-        double f = TimePerCall(count, floor);
-        double p = TimePerCall(count, program);
+        // Each goes first in every other round, so neither always follows
+        // the other's effects on caches and the scheduler.
+        double f, p;
+        if (r % 2) {
+            p = TimePerCall(count, program);
+            f = TimePerCall(count, floor);
+        } else {
+            f = TimePerCall(count, floor);
+            p = TimePerCall(count, program);
+        }
         ratios.push_back(f / p);
         programs.push_back(p * 1e6);
         floors.push_back(f * 1e6);
@@ -101,7 +109,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: transport_benchmark MACHINE.ini [ROUNDS]\n");
         return 2;
     }
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 9;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 41;
     if (!LoadAspi(argv[1])) {
         std::fprintf(stderr, "no emulated wnaspi32.dll\n");
         return 2;
@@ -111,7 +119,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "READ(10) of the benchmark disk failed\n");
         return 1;
     }
-    int count = Calibrate([](DWORD) { return EventFloor(); }, 0.25);
+    int count = Calibrate([](DWORD) { return EventFloor(); }, 0.05);
     Comparison aspi = Compare(
         rounds, count, [](DWORD) { return EventFloor(); }, ProgramRead);
     Report("aspi_transport", "ASPI READ(10) rate / event floor", aspi,
