@@ -31,7 +31,10 @@ const std::map<std::string, std::pair<size_t, size_t>>& Arities() {
         {"wait-main", {0, 0}},      {"text", {1, 16}},
         {"columns", {0, 0}},        {"geometry", {0, 0}},
         {"toolbar", {0, 0}},        {"checks", {0, 0}},
-        {"rows", {0, 0}},
+        {"rows", {0, 0}},           {"setup", {1, 1}},
+        {"installed", {0, 0}},      {"start-installed", {0, 0}},
+        {"uninstall", {0, 0}},      {"help-window", {0, 0}},
+        {"close-help", {0, 0}},
     };
     return arities;
 }

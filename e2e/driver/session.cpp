@@ -231,11 +231,10 @@ void Session::Execute(const Statement& s) {
     if (n == "machine") {
         Machine(a[0]);
     } else if (n == "language") {
-        static const std::map<std::string, std::string> locales = {{"de", "de_DE.UTF-8"},
-                                                                   {"en", "en_US.UTF-8"},
-                                                                   {"es", "es_ES.UTF-8"},
-                                                                   {"fr", "fr_FR.UTF-8"},
-                                                                   {"it", "it_IT.UTF-8"}};
+        static const std::map<std::string, std::string> locales = {
+            {"de", "de_DE.UTF-8"}, {"en", "en_US.UTF-8"}, {"es", "es_ES.UTF-8"},
+            {"fr", "fr_FR.UTF-8"}, {"it", "it_IT.UTF-8"}, {"nl", "nl_NL.UTF-8"},
+            {"ja", "ja_JP.UTF-8"}};
         auto l = locales.find(a[0]);
         if (l == locales.end())
             throw Unmet("unknown language " + a[0]);
@@ -249,7 +248,19 @@ void Session::Execute(const Statement& s) {
     } else if (n == "screen") {
         Screen(ToInt(a[0]), ToInt(a[1]));
     } else if (n == "start") {
-        Start();
+        Start(options_.program);
+    } else if (n == "start-installed") {
+        StartInstalled();
+    } else if (n == "setup") {
+        RunSetup(a[0]);
+    } else if (n == "installed") {
+        Installed();
+    } else if (n == "uninstall") {
+        Uninstall();
+    } else if (n == "help-window") {
+        HelpWindow();
+    } else if (n == "close-help") {
+        CloseHelp();
     } else if (n == "wait-exit") {
         WaitExit();
     } else if (n == "close") {
@@ -502,7 +513,7 @@ void Session::JoinDesktop() {
     joinedDesktop_ = true;
 }
 
-void Session::Start() {
+void Session::Start(const std::string& program) {
     // The environment block: ours, with the scenario's changes.
     std::map<std::string, std::string> env;
     if (char* block = GetEnvironmentStringsA()) {
@@ -522,13 +533,13 @@ void Session::Start() {
     block += '\0';
 
     JoinDesktop();
-    std::string command = "\"" + options_.program + "\"";
+    std::string command = "\"" + program + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, block.data(), nullptr,
                         &si, &pi))
-        throw Unmet("cannot start " + options_.program);
+        throw Unmet("cannot start " + program);
     processes_.push_back(std::make_unique<Process>(pi));
     const Process& p = *processes_.back();
     auto mine = [&](HWND w) {

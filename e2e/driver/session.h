@@ -75,7 +75,7 @@ class Session {
     void Machine(const std::string& path);
     void Screen(int width, int height);
     void JoinDesktop();
-    void Start();
+    void Start(const std::string& program);
     void WaitExit();
     void ExpectMessage(const std::string& caption, const std::string& text);
     void Answer(const std::string& button);
@@ -105,6 +105,13 @@ class Session {
     void FileDialog(const std::string& path, const char* verb);
     void File(const std::string& path);
     void Screenshot(const std::string& name, const std::string& what);
+    // The program's own Setup and what it leaves on the machine.
+    void RunSetup(const std::string& installer);
+    void Installed();
+    void StartInstalled();
+    void Uninstall();
+    void HelpWindow();
+    void CloseHelp();
 
     SessionOptions options_;
     std::ostream& out_;

@@ -44,36 +44,24 @@ typedef struct {
 } TestFlags;
 
 // Control ids and their context help ids, ended by a 0, 0 pair.
-static const DWORD DiagnosticHelpIds[] = {IDC_SCSI_ADDRESS,
-                                          20000,
-                                          IDC_MANUFACTURER,
-                                          20001,
-                                          IDC_VERSION,
-                                          20002,
-                                          IDC_DEVICE_TYPE,
-                                          20003,
-                                          IDC_PRODUCT_NAME,
-                                          20004,
-                                          IDC_FIELD_1022,
-                                          20110,
-                                          IDC_FIELD_1023,
-                                          20111,
-                                          IDC_FIELD_1024,
-                                          20112,
-                                          IDC_FIELD_1025,
-                                          20113,
-                                          IDC_FIELD_1026,
-                                          20114,
-                                          IDC_FIELD_1027,
-                                          20115,
-                                          IDC_FIELD_1028,
-                                          20116,
-                                          IDC_FIELD_1029,
-                                          20117,
-                                          IDOK,
-                                          (DWORD)-1,
-                                          0,
-                                          0};
+// clang-format off
+const DWORD DiagnosticHelpIds[] = {
+    IDC_SCSI_ADDRESS, 20000,
+    IDC_MANUFACTURER, 20001,
+    IDC_VERSION,      20002,
+    IDC_DEVICE_TYPE,  20003,
+    IDC_PRODUCT_NAME, 20004,
+    IDC_FIELD_1022,   20110,
+    IDC_FIELD_1023,   20111,
+    IDC_FIELD_1024,   20112,
+    IDC_FIELD_1025,   20113,
+    IDC_FIELD_1026,   20114,
+    IDC_FIELD_1027,   20115,
+    IDC_FIELD_1028,   20116,
+    IDC_FIELD_1029,   20117,
+    IDOK,             (DWORD)-1,
+    0,                0};
+// clang-format on
 
 static void PauseWithSleep(DWORD milliseconds) {
     SleepEx(milliseconds, FALSE);

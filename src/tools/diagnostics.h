@@ -10,6 +10,9 @@
 typedef void (*DiagnosticPauseProc)(DWORD milliseconds);
 extern DiagnosticPauseProc DiagnosticPause;
 
+// Context help: (control id, help context id) pairs ended by two zeros.
+extern const DWORD DiagnosticHelpIds[];
+
 // Dialog procedure of template 138; the start parameter is the device slot.
 INT_PTR CALLBACK DiagnosticsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

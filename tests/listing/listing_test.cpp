@@ -18,6 +18,7 @@
 #include "support/msgrecorder.h"
 #include "support/program.h"
 #include "support/uiscript.h"
+#include "views/devicelist.h"
 
 namespace {
 
@@ -103,6 +104,42 @@ TEST(ListingText, ReadsIntoTheTablesAndWritesThemBack) {
     EXPECT_EQ(Saved(), "1\nA\n0\n");
     EXPECT_EQ(ReadListingTables((zeros + "01\n").c_str(), 261), LISTING_BAD_ADAPTER_COUNT);
     EXPECT_EQ(Saved(), "0\n0\n");
+}
+
+// A listing keeps the type texts of the language it was written in. Read
+// in that language, its empty target and adapter rows are not counted and
+// every row gets its picture; read in another, the texts match none of the
+// running language's, so every row counts and none gets a picture.
+TEST(ListingText, KeepsTheTypeTextsOfTheLanguageItWasWrittenIn) {
+    const struct {
+        LANGID written, read;
+        LONG counted;
+        bool pictures;
+    } cases[] = {{0x0407, 0x0407, 1, true}, {0x0407, 0x0409, 3, false}, {0x0409, 0x040C, 3, false},
+                 {0x040A, 0x040A, 1, true}, {0x0410, 0x040A, 3, false}, {0x040C, 0x040C, 1, true}};
+    LCID before = GetThreadLocale();
+    for (const auto& c : cases) {
+        SetThreadLocale(MAKELCID(c.written, SORT_DEFAULT));
+        ASSERT_EQ(PreloadStrings(GetModuleHandleA(nullptr)), 1);
+        std::string listing = "1\nHBA\n3\n0," + std::string(TextHardDisk) + ",V,P,R,HBA,2\n6," +
+                              TextTypeNoDevice + ",,,,HBA,0\n7," + TextHostAdapter +
+                              ",M,HBA,1.0,HBA,0\n";
+        ASSERT_EQ(ReadListingTables(listing.data(), listing.size()), LISTING_READ);
+        std::string written = Saved();
+        SetThreadLocale(MAKELCID(c.read, SORT_DEFAULT));
+        ASSERT_EQ(PreloadStrings(GetModuleHandleA(nullptr)), 1);
+        ASSERT_EQ(ReadListingTables(written.data(), written.size()), LISTING_READ);
+        EXPECT_EQ(Saved(), written) << std::hex << c.written << " read as " << c.read;
+        EXPECT_EQ(HostAdapterTable[0].DeviceCount, c.counted) << std::hex << c.read;
+        for (int slot : {0, 6, 7}) {
+            DeviceTable[slot].ImageIndex = -1;
+            SetDeviceImage(&DeviceTable[slot]); // as opening the file does
+            EXPECT_EQ(DeviceTable[slot].ImageIndex != -1, c.pictures)
+                << std::hex << c.written << " read as " << c.read << ", slot " << slot;
+        }
+    }
+    SetThreadLocale(before);
+    PreloadStrings(GetModuleHandleA(nullptr));
 }
 
 // The test's own folder, made by the fixture.
