@@ -180,15 +180,17 @@ int main(int argc, char** argv) {
         double reference = bare[i % 3];
         std::printf("%-20s %14s %14.1f %+7.2f%% %14.1f %14.1f\n", f.name, shown.c_str(), predicted,
                     diff, counted, reference);
-        // Microseconds a read took beyond the model, as the figure and the
-        // bare reader show it.
+        // The bare reader's rate against the model, and microseconds a read
+        // took beyond the model as the figure and the bare reader show it.
         double bytes = double(f.blocks) * block / 1024.0;
         double model = ReadUs(*device, f.blocks);
         char detail[320];
         std::snprintf(detail, sizeof detail,
                       "shown %.1f KB/s, model %.1f (%.0f us a read; counted whole %+.2f %%); "
-                      "beyond the model a read took %.0f us, a bare reader's %.0f us",
+                      "bare reader %+.2f %%; beyond the model a read took %.0f us, a bare "
+                      "reader's %.0f us",
                       measured, predicted, model, (counted - predicted) * 100.0 / predicted,
+                      (reference - predicted) * 100.0 / predicted,
                       measured > 0 ? bytes / measured * 1e6 - model : 0,
                       reference > 0 ? bytes / reference * 1e6 - model : 0);
         qvx::bench::PrintFigure("fidelity_" + name + "_" + f.id, name + ", " + f.name, diff, "%",
