@@ -426,6 +426,10 @@ BYTE AspiManager::EndAborted(SRB_ExecSCSICmd* srb, std::vector<Notice>& notices)
 
 DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
     const DWORD sentTick = GetTickCount();
+    // A command's modelled time runs from its arrival: the time the bus
+    // takes to make its data (tens of microseconds for 64 KB of medium) is
+    // part of it, as a device transfers while it works.
+    const LONGLONG arrival = Now();
     std::vector<Notice> notices;
     BYTE status = SS_PENDING;
     {
@@ -485,7 +489,7 @@ DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
                              sentTick};
             if (!p.hung)
                 p.due =
-                    Now() + static_cast<LONGLONG>(outcome.durationUs) * ticksPerSecond_ / 1000000;
+                    arrival + static_cast<LONGLONG>(outcome.durationUs) * ticksPerSecond_ / 1000000;
             pending_.push_back(std::move(p));
             if (!outcome.neverCompletes) {
                 EnsureWorker();
