@@ -86,6 +86,21 @@ DWORD JournalCount() {
     return g_readJournal ? g_readJournal(nullptr, 0) : 0;
 }
 
+// Milliseconds the program waited for commands it then gave up on (a time
+// limit that ran out), and how many.
+DWORD TimedOutCommands(DWORD* waitedMs) {
+    std::vector<QvxJournalRecord> records(JournalCount());
+    records.resize(g_readJournal(records.data(), static_cast<DWORD>(records.size())));
+    DWORD count = 0;
+    *waitedMs = 0;
+    for (const QvxJournalRecord& r : records)
+        if (r.WaitedMs != QVX_NOT_ABORTED) {
+            ++count;
+            *waitedMs += r.WaitedMs;
+        }
+    return count;
+}
+
 // ---- One run of the program ----
 
 // CPU seconds this process has used, all threads.
@@ -108,6 +123,8 @@ struct Phase {
     double end = 0; // WM_SCAN_COMPLETE handled
     std::map<DWORD, int> waits;
     DWORD commands = 0;
+    DWORD timedOut = 0; // commands given up after their time limit
+    DWORD timedOutMs = 0;
 };
 
 std::vector<Phase> g_phases; // [0] start-up, then the re-scans
@@ -143,6 +160,7 @@ LRESULT CALLBACK TimedMainProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         p.cpuEnd = CpuSeconds();
         p.waits = g_waits;
         p.commands = JournalCount();
+        p.timedOut = TimedOutCommands(&p.timedOutMs);
         bool more = static_cast<int>(g_phases.size()) <= g_rescans;
         g_askedRescan = more;
         PostMessageA(window, more ? WM_COMMAND : WM_CLOSE, more ? IDM_RESCAN : 0, 0);
@@ -197,9 +215,10 @@ void ReportPhase(const char* id, const char* label, const Phase& p, const char* 
     char detail[512];
     std::snprintf(detail, sizeof detail,
                   "%s; before the scan %.1f ms, scan %.1f, features %.1f, after %.1f; CPU %.0f ms; "
-                  "%lu commands; waits taken out: %s (%.0f ms)",
+                  "%lu commands, %lu timed out (%lu ms); waits taken out: %s (%.0f ms)",
                   note, before, scan, features, after, (p.cpuEnd - p.cpuStart) * 1000,
-                  static_cast<unsigned long>(p.commands), waits.c_str(), waitedMs);
+                  static_cast<unsigned long>(p.commands), static_cast<unsigned long>(p.timedOut),
+                  static_cast<unsigned long>(p.timedOutMs), waits.c_str(), waitedMs);
     qvx::bench::PrintFigure(id, label, total, "ms", qvx::bench::Aim::AtMost, 100, detail);
 }
 
