@@ -1,6 +1,8 @@
 // Runs the performance tests dialog's measurement on an emulated device with
 // a modelled latency and bandwidth, and prints the six figures beside what
-// the model predicts for them. A benchmark: it prints, it does not judge.
+// the model predicts for them. On an adapter that is an iSCSI target there
+// is no model: it prints the figures alone (scripts/iscsi-bench sets them
+// beside iscsi-perf's). A benchmark: it prints, it does not judge.
 //
 // The model's figure is the rate of reads back to back, each taking the
 // device's latency plus its transfer. The dialog counts every read begun in
@@ -123,7 +125,8 @@ int main(int argc, char** argv) {
     for (const auto& d : machine.adapters.at(0).devices)
         if (d.target == target && d.lun == 0)
             device = &d;
-    if (device == nullptr) {
+    const bool remote = !machine.adapters.empty() && machine.adapters[0].iscsi.has_value();
+    if (device == nullptr && !remote) {
         std::fprintf(stderr, "no device at target %u of adapter 0\n", target);
         return 2;
     }
@@ -158,6 +161,18 @@ int main(int argc, char** argv) {
            GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
+    }
+    if (device == nullptr) {
+        std::printf("run: %.1f s; unit %u of an iSCSI target\n",
+                    (GetTickCount() - started) / 1000.0, target);
+        const int fields[] = {IDC_SEQUENTIAL_1_SECTOR, IDC_SEQUENTIAL_16K, IDC_SEQUENTIAL_64K,
+                              IDC_RANDOM_1_SECTOR,     IDC_RANDOM_16K,     IDC_RANDOM_64K};
+        const char* names[] = {"sequential 1 block", "sequential 16 KB", "sequential 64 KB",
+                               "random 1 block",     "random 16 KB",     "random 64 KB"};
+        for (int i = 0; i < 6; ++i)
+            std::printf("%-20s %14s\n", names[i], Text(dialog, fields[i]).c_str());
+        DestroyWindow(dialog);
+        return 0;
     }
     std::printf("run: %.1f s; device: latency %u us, %u KB/s, %u-byte blocks\n",
                 (GetTickCount() - started) / 1000.0, device->latencyUs, device->bandwidthKBs,

@@ -94,6 +94,21 @@ qvx_server_start() {
 }
 qvx_server_stop() { "$QVX_WINESERVER" -k >/dev/null 2>&1 || true; "$QVX_WINESERVER" -w 2>/dev/null || true; }
 
+# The program a machine runs, relative to $QVX_BIN: on a Windows NT machine
+# without ASPI the build over the NT port stand-in (ntemu/quorvex.exe), since
+# Wine has no SCSI port driver; else the product. Reads the machine file's
+# `family` (default nt40) and `aspi` keys, ignoring case and comments.
+qvx_machine_program() {
+  local family aspi
+  family=$(sed -n 's/;.*//; s/^[[:space:]]*[Ff][Aa][Mm][Ii][Ll][Yy][[:space:]]*=[[:space:]]*\([^[:space:]]*\).*/\1/p' "$1" | tr 'A-Z' 'a-z' | head -1)
+  aspi=$(sed -n 's/;.*//; s/^[[:space:]]*[Aa][Ss][Pp][Ii][[:space:]]*=[[:space:]]*\([^[:space:]]*\).*/\1/p' "$1" | tr 'A-Z' 'a-z' | head -1)
+  if [ "${family:-nt40}" = nt40 ] && [ "$aspi" = absent ]; then
+    echo ntemu/quorvex.exe
+  else
+    echo quorvex.exe
+  fi
+}
+
 # Lays a machine description into the prefix (the wineserver must be running).
 qvx_machine_install() {
   "$QVX_WINE" "$QVX_BIN/qvxmachine.exe" "$1"

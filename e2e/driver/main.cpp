@@ -1,6 +1,10 @@
 // e2e driver: runs a scenario against the program as a user would and
 // prints a transcript, one line per observation.
-//   driver [--program EXE] [--installer EXE] [--main-class NAME] [--out DIR] SCENARIO
+//   driver [--program EXE] [--nt-program EXE] [--installer EXE] [--main-class NAME]
+//          [--out DIR] SCENARIO
+// The program is quorvex.exe beside the driver, or on a machine of the NT
+// family without ASPI the build over the NT port stand-in, ntemu\quorvex.exe
+// beside it; --program names one for every machine, --nt-program the other.
 // Exit code 0 when every statement was met, 1 at the first unmet one (after
 // printing what was seen), 2 for a malformed scenario or command line.
 #include <windows.h>
@@ -25,8 +29,8 @@ std::string OwnFolder() {
 }
 
 int Usage() {
-    std::cerr << "usage: driver [--program EXE] [--installer EXE] [--main-class NAME] "
-                 "[--out DIR] SCENARIO\n";
+    std::cerr << "usage: driver [--program EXE] [--nt-program EXE] [--installer EXE] "
+                 "[--main-class NAME] [--out DIR] SCENARIO\n";
     return 2;
 }
 
@@ -37,13 +41,17 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     e2e::SessionOptions options;
     options.program = OwnFolder() + "\\quorvex.exe";
+    options.ntProgram = OwnFolder() + "\\ntemu\\quorvex.exe";
     options.installer = OwnFolder() + "\\qvxmachine.exe";
     std::string scenarioPath;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
-        if (arg == "--program" && hasValue)
+        if (arg == "--program" && hasValue) {
             options.program = argv[++i];
+            options.ntProgram.clear();
+        } else if (arg == "--nt-program" && hasValue)
+            options.ntProgram = argv[++i];
         else if (arg == "--installer" && hasValue)
             options.installer = argv[++i];
         else if (arg == "--main-class" && hasValue)

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "machine/machine.h"
 #include "png.h"
 #include "remote.h"
 
@@ -248,7 +249,7 @@ void Session::Execute(const Statement& s) {
     } else if (n == "screen") {
         Screen(ToInt(a[0]), ToInt(a[1]));
     } else if (n == "start") {
-        Start(options_.program);
+        Start(useNtProgram_ ? options_.ntProgram : options_.program);
     } else if (n == "start-installed") {
         StartInstalled();
     } else if (n == "setup") {
@@ -477,6 +478,10 @@ void Session::Machine(const std::string& path) {
     if (IniValue(text, "aspi") != "absent")
         overrides += "n";
     childEnv_["WINEDLLOVERRIDES"] = overrides;
+    // The installer has read the file already, so it parses.
+    const qvx::emu::Machine machine = qvx::emu::ParseMachine(text, path);
+    useNtProgram_ = !options_.ntProgram.empty() && machine.family == qvx::emu::Family::Nt40 &&
+                    machine.aspi == qvx::emu::AspiState::Absent;
     std::string name = path.substr(path.find_last_of("/\\") + 1);
     Say("machine: " + name);
 }

@@ -44,7 +44,11 @@ class Process {
 };
 
 struct SessionOptions {
-    std::string program;   // the program that `start` runs
+    std::string program; // the program that `start` runs
+    // The program built over the NT port stand-in, which `start` runs instead
+    // on a machine of the NT family without ASPI (Wine has no SCSI port
+    // driver); empty: `program` on every machine.
+    std::string ntProgram;
     std::string installer; // lays a machine into the prefix
     std::string outDir;    // where screenshots go
     std::string mainClass = "APP_UI_WClass";
@@ -117,6 +121,7 @@ class Session {
     std::ostream& out_;
     std::vector<std::unique_ptr<Process>> processes_;
     std::map<std::string, std::string> childEnv_;
+    bool useNtProgram_ = false; // the machine is NT without ASPI: start options_.ntProgram
     HWND dialog_ = nullptr;
     bool popupUp_ = false;
     bool joinedDesktop_ = false;

@@ -11,7 +11,7 @@
 // HKLM\Hardware are volatile and vanish when the wineserver stops, so the
 // installer runs after every server start. Every key and file laid is listed
 // in %windir%\qvxmachine.laid, which the next run removes first.
-#include "wnaspi32/hostpath.h"
+#include "scsibus/hostpath.h"
 #include "machine/machine.h"
 #include "versionres.h"
 
@@ -491,9 +491,9 @@ class Installer {
             for (int bus = 0; bus < a.buses; ++bus) {
                 std::string busKey = port + "\\Scsi Bus " + std::to_string(bus);
                 reg_.Create("HKLM", busKey + "\\Initiator Id " + std::to_string(a.hostId), true);
-                if (bus != 0)
-                    continue; // the devices of a machine all sit on bus 0
                 for (const DeviceConfig& d : a.devices) {
+                    if (d.bus != bus)
+                        continue;
                     auto lu = reg_.Create("HKLM",
                                           busKey + "\\Target Id " + std::to_string(d.target) +
                                               "\\Logical Unit Id " + std::to_string(d.lun),

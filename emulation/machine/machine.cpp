@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -175,6 +176,35 @@ class Reader {
         Bad("expected one of " + list);
     }
 
+    // "HOST:PORT", the port a number 1-65535 or ${NAME} (an environment
+    // variable read when a request is sent).
+    std::string Portal() const {
+        const std::string& v = e_.value;
+        size_t colon = v.rfind(':');
+        bool ok =
+            colon != std::string::npos && colon > 0 && v.find_first_of(" \t") == std::string::npos;
+        if (ok) {
+            std::string port = v.substr(colon + 1);
+            uint64_t n = 0;
+            if (port.size() > 3 && port.compare(0, 2, "${") == 0 && port.back() == '}') {
+                for (char c : port.substr(2, port.size() - 3))
+                    ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+            } else {
+                ok = ParseDigits(port, 10, n) && n >= 1 && n <= 65535;
+            }
+        }
+        if (!ok)
+            Bad("expected HOST:PORT, the port a number or ${NAME}, like 127.0.0.1:3260");
+        return Text(255);
+    }
+
+    // An iSCSI target name, like iqn.2026-12.com.example:disks.
+    std::string TargetName() const {
+        if (e_.value.empty() || e_.value.find_first_of(" \t") != std::string::npos)
+            Bad("expected an iSCSI target name without blanks");
+        return Text(223);
+    }
+
     const std::string& value() const {
         return e_.value;
     }
@@ -227,6 +257,24 @@ void ApplyMachine(const std::string& file, const Section& s, Machine& m) {
             m.screenHeight = static_cast<int>(h);
         } else if (e.key == "help_path") {
             m.helpPath = r.Text(259);
+        } else if (e.key == "other_drives") {
+            // LETTER:TYPE, comma-separated, like A:removable, Y:remote.
+            static const char* const types[] = {"unknown", "no-root-dir", "removable", "fixed",
+                                                "remote",  "cdrom",       "ramdisk"};
+            for (const std::string& part : Split(r.Text(1023), ',')) {
+                auto lt = Split(Trim(part), ':');
+                std::string word = lt.size() == 2 ? Lower(Trim(lt[1])) : "";
+                auto type = std::find(std::begin(types), std::end(types), word);
+                if (lt.size() != 2 || Trim(lt[0]).size() != 1 ||
+                    !std::isalpha(static_cast<unsigned char>(Trim(lt[0])[0])) ||
+                    type == std::end(types))
+                    r.Bad("expected LETTER:TYPE pairs separated by commas, TYPE one of unknown | "
+                          "no-root-dir | removable | fixed | remote | cdrom | ramdisk");
+                OtherDrive d;
+                d.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(lt[0][0])));
+                d.driveType = static_cast<unsigned>(type - std::begin(types));
+                m.otherDrives.push_back(d);
+            }
         } else if (e.key == "absent_files" || e.key == "unversioned_files") {
             std::vector<std::string> names;
             for (const std::string& part : Split(r.Text(1023), ',')) {
@@ -242,7 +290,27 @@ void ApplyMachine(const std::string& file, const Section& s, Machine& m) {
     }
 }
 
+// The line of a key in a section, or 0 when the section does not give it.
+int LineOf(const Section& s, const char* key) {
+    for (const Entry& e : s.entries)
+        if (e.key == key)
+            return e.line;
+    return 0;
+}
+
+// iscsi_portal and iscsi_target come together or not at all.
+void SettleIscsi(const std::string& file, const Section& s, std::optional<IscsiTarget>& iscsi,
+                 const std::string& portal, const std::string& name) {
+    int portalLine = LineOf(s, "iscsi_portal"), nameLine = LineOf(s, "iscsi_target");
+    if (!portalLine && !nameLine)
+        return;
+    if (!portalLine || !nameLine)
+        Fail(file, portalLine ? portalLine : nameLine, "iscsi_portal and iscsi_target go together");
+    iscsi = IscsiTarget{portal, name};
+}
+
 void ApplyAdapter(const std::string& file, const Section& s, AdapterConfig& a) {
+    std::string portal, name;
     for (const Entry& e : s.entries) {
         Reader r(file, e);
         const std::string& k = e.key;
@@ -272,6 +340,10 @@ void ApplyAdapter(const std::string& file, const Section& s, AdapterConfig& a) {
             a.ioAddress = static_cast<uint32_t>(r.Number(0, UINT32_MAX));
         else if (k == "buses")
             a.buses = static_cast<int>(r.Number(1, 8));
+        else if (k == "nt_open_error")
+            a.ntOpenError = static_cast<uint32_t>(r.Number(1, 0xFFFF));
+        else if (k == "nt_inquiry_error")
+            a.ntInquiryError = static_cast<uint32_t>(r.Number(1, 0xFFFF));
         else if (k == "nt_driver")
             a.ntDriver = r.Text(255);
         else if (k == "mfg")
@@ -300,9 +372,14 @@ void ApplyAdapter(const std::string& file, const Section& s, AdapterConfig& a) {
             if (!ok)
                 r.Bad("expected a version like 2.10.0.0");
             a.driverVersion = e.value;
-        } else
+        } else if (k == "iscsi_portal")
+            portal = r.Portal();
+        else if (k == "iscsi_target")
+            name = r.TargetName();
+        else
             Fail(file, e.line, "unknown key '" + k + "' in [adapter.N]");
     }
+    SettleIscsi(file, s, a.iscsi, portal, name);
 }
 
 // Hexadecimal operation codes separated by commas, like 12,1A.
@@ -334,16 +411,25 @@ uint8_t DeviceType(const Reader& r) {
     return static_cast<uint8_t>(number);
 }
 
-// The line of a key in a section, or 0 when the section does not give it.
-int LineOf(const Section& s, const char* key) {
-    for (const Entry& e : s.entries)
-        if (e.key == key)
-            return e.line;
-    return 0;
-}
-
 // Settings that depend on each other, checked once the whole section is read.
 void SettleDevice(const std::string& file, const Section& s, DeviceConfig& d) {
+    if (d.iscsi) {
+        // The target answers for itself: only what names the unit to the
+        // system (its type and identity for the device map and the class
+        // drivers) may be given beside its address.
+        static const char* const kept[] = {"type",         "vendor",       "product",
+                                           "revision",     "drive_letter", "class_device",
+                                           "iscsi_portal", "iscsi_target", "iscsi_lun"};
+        for (const Entry& e : s.entries)
+            if (std::find(std::begin(kept), std::end(kept), e.key) == std::end(kept))
+                Fail(file, e.line,
+                     "key '" + e.key +
+                         "': an iSCSI unit answers for itself (only type, vendor, "
+                         "product, revision, drive_letter and class_device go with it)");
+        return;
+    }
+    if (int line = LineOf(s, "iscsi_lun"))
+        Fail(file, line, "key 'iscsi_lun': needs iscsi_portal and iscsi_target");
     // The caching and rigid disk geometry pages belong to direct-access
     // devices; other types have them only when the file says so.
     const bool directAccess = d.peripheralType == 0x00;
@@ -377,6 +463,7 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
     d.target = static_cast<uint8_t>(s.target);
     d.lun = static_cast<uint8_t>(s.lun);
     bool hardware = false, protect = false;
+    std::string portal, name;
     for (const Entry& e : s.entries) {
         Reader r(file, e);
         const std::string& k = e.key;
@@ -431,13 +518,24 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
         else if (k == "bandwidth_kbs")
             d.bandwidthKBs = static_cast<uint32_t>(r.Number(0, 10000000));
         else if (k == "drive_letter") {
-            std::string v = e.value;
-            if (v.size() != 1 || !std::isalpha(static_cast<unsigned char>(v[0])))
-                r.Bad("expected one drive letter A-Z");
-            d.driveLetter =
-                std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(v[0]))));
+            // One letter, or several separated by commas (partitions).
+            d.driveLetters.clear();
+            for (const std::string& part : Split(e.value, ',')) {
+                std::string v = Trim(part);
+                if (v.size() != 1 || !std::isalpha(static_cast<unsigned char>(v[0])))
+                    r.Bad("expected drive letters A-Z separated by commas");
+                d.driveLetters += static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
+            }
         } else if (k == "class_device")
             d.classDevice = r.Text(63);
+        else if (k == "bus")
+            d.bus = static_cast<uint8_t>(r.Number(0, 7));
+        else if (k == "claimed")
+            d.claimed = r.Bool();
+        else if (k == "nt_open_error")
+            f.ntOpenError = static_cast<uint32_t>(r.Number(1, 0xFFFF));
+        else if (k == "nt_rejects_pass_through")
+            f.ntRejectsPassThrough = r.Bool();
         else if (k == "not_ready") {
             auto v = r.HexPair();
             f.notReadyAsc = v.first;
@@ -485,11 +583,20 @@ void ApplyDevice(const std::string& file, const Section& s, DeviceConfig& d) {
             f.senseValidBit = r.Bool();
         else if (k == "nt_zero_bytes")
             f.ntZeroBytes = r.Bool();
+        else if (k == "nt_zero_bytes_ops")
+            f.ntZeroBytesOpcodes = Opcodes(r);
         else if (k == "capacity_block_length")
             f.capacityBlockLength = static_cast<uint32_t>(r.Number(0, UINT32_MAX));
+        else if (k == "iscsi_portal")
+            portal = r.Portal();
+        else if (k == "iscsi_target")
+            name = r.TargetName();
+        else if (k == "iscsi_lun")
+            d.iscsiLun = static_cast<uint32_t>(r.Number(0, 16383));
         else
             Fail(file, e.line, "unknown key '" + k + "' in [device.A.T]");
     }
+    SettleIscsi(file, s, d.iscsi, portal, name);
     SettleDevice(file, s, d);
 }
 
@@ -513,7 +620,9 @@ Machine ParseMachine(const std::string& text, const std::string& nameForErrors) 
             if (line.back() != ']')
                 Fail(file, lineNo, "section header without ']'");
             std::string name = Lower(Trim(line.substr(1, line.size() - 2)));
-            if (!seenSections.insert(name).second)
+            // Devices on different buses of one adapter share a section name;
+            // their addresses (with `bus`) are checked once all are read.
+            if (name.rfind("device.", 0) != 0 && !seenSections.insert(name).second)
                 Fail(file, lineNo, "section [" + name + "] appears twice");
             Section s;
             s.line = lineNo;
@@ -559,11 +668,17 @@ Machine ParseMachine(const std::string& text, const std::string& nameForErrors) 
 
     Machine machine;
     std::map<unsigned, AdapterConfig> adapters;
+    std::set<char> lettersUsed;
     for (const Section& s : sections) {
-        if (s.kind == Section::MachineSection)
+        if (s.kind == Section::MachineSection) {
             ApplyMachine(file, s, machine);
-        else if (s.kind == Section::AdapterSection)
+            for (const OtherDrive& d : machine.otherDrives)
+                if (!lettersUsed.insert(d.letter).second)
+                    Fail(file, LineOf(s, "other_drives"),
+                         std::string("drive letter ") + d.letter + " is given twice");
+        } else if (s.kind == Section::AdapterSection) {
             ApplyAdapter(file, s, adapters[s.adapter]);
+        }
     }
     for (const Section& s : sections) {
         if (s.kind != Section::DeviceSection)
@@ -573,20 +688,34 @@ Machine ParseMachine(const std::string& text, const std::string& nameForErrors) 
             Fail(file, s.line,
                  "device on adapter " + std::to_string(s.adapter) + ", which has no [adapter." +
                      std::to_string(s.adapter) + "] section");
-        for (const DeviceConfig& other : it->second.devices)
-            if (other.target == s.target && other.lun == s.lun)
-                Fail(file, s.line,
-                     "a device at adapter " + std::to_string(s.adapter) + ", target " +
-                         std::to_string(s.target) + ", lun " + std::to_string(s.lun) +
-                         " is already described");
+        if (it->second.iscsi)
+            Fail(file, s.line,
+                 "device on adapter " + std::to_string(s.adapter) +
+                     ", whose units are those of its iSCSI target");
         DeviceConfig d;
         ApplyDevice(file, s, d);
+        if (d.bus >= it->second.buses)
+            Fail(file, LineOf(s, "bus"),
+                 "key 'bus': adapter " + std::to_string(s.adapter) + " has " +
+                     std::to_string(it->second.buses) + " bus(es)");
+        for (const DeviceConfig& other : it->second.devices)
+            if (other.bus == d.bus && other.target == s.target && other.lun == s.lun)
+                Fail(file, s.line,
+                     "a device at adapter " + std::to_string(s.adapter) + ", bus " +
+                         std::to_string(d.bus) + ", target " + std::to_string(s.target) + ", lun " +
+                         std::to_string(s.lun) + " is already described");
+        for (char letter : d.driveLetters)
+            if (!lettersUsed.insert(letter).second)
+                Fail(file, LineOf(s, "drive_letter"),
+                     std::string("drive letter ") + letter + " is given twice");
         it->second.devices.push_back(std::move(d));
     }
     for (auto& [number, adapter] : adapters) {
         (void)number;
         std::sort(adapter.devices.begin(), adapter.devices.end(),
                   [](const DeviceConfig& a, const DeviceConfig& b) {
+                      if (a.bus != b.bus)
+                          return a.bus < b.bus;
                       return a.target != b.target ? a.target < b.target : a.lun < b.lun;
                   });
         machine.adapters.push_back(std::move(adapter));

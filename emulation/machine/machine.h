@@ -62,8 +62,16 @@ struct Faults {
     uint32_t readErrorLast = 0;
     // Fixed-format sense with response code F0h (VALID set) instead of 70h.
     bool senseValidBit = false;
-    // NT: the class driver moves 0 bytes for data-in commands.
+    // NT: the class driver completes every data command (data in or out)
+    // without carrying it out, reporting 0 bytes moved.
     bool ntZeroBytes = false;
+    // NT: the same for these operation codes only.
+    std::vector<uint8_t> ntZeroBytesOpcodes;
+    // NT: the class driver refuses pass-through requests (ERROR_INVALID_FUNCTION).
+    bool ntRejectsPassThrough = false;
+    // NT: opening the device's drive letters or class device fails with this
+    // Win32 error code (0: opens normally).
+    uint32_t ntOpenError = 0;
     // READ CAPACITY reports this block length instead of the real one.
     std::optional<uint32_t> capacityBlockLength;
     // Commands (by operation code) the target answers with BUSY status.
@@ -73,7 +81,16 @@ struct Faults {
     bool reservationConflict = false;
 };
 
+// Where a unit of an iSCSI target is reached: the portal "HOST:PORT" (the
+// port may be written ${NAME}, the value of that environment variable when
+// the request is sent) and the target name (IQN).
+struct IscsiTarget {
+    std::string portal;
+    std::string name;
+};
+
 struct DeviceConfig {
+    uint8_t bus = 0; // the adapter's bus (NT PathId)
     uint8_t target = 0;
     uint8_t lun = 0;
     uint8_t peripheralType = 0;      // INQUIRY byte 0 bits 0-4
@@ -102,8 +119,15 @@ struct DeviceConfig {
     uint32_t bandwidthKBs = 0;      // transfer rate; 0: instantaneous
     Faults faults;
     // NT: which class driver claimed the device, and under what name.
-    std::string driveLetter; // e.g. "E"
-    std::string classDevice; // e.g. "Scanner0", "Tape0"
+    std::string driveLetters; // e.g. "E", or "CD" for a disk with two partitions
+    std::string classDevice;  // e.g. "Scanner0", "Tape0"
+    // NT: whether a class driver owns the unit; unset: it does when it has a
+    // drive letter or a class device.
+    std::optional<bool> claimed;
+    // A logical unit of an iSCSI target: the target answers every command
+    // itself, and none of the medium, timing or fault settings apply.
+    std::optional<IscsiTarget> iscsi;
+    uint32_t iscsiLun = 0;
 };
 
 struct AdapterConfig {
@@ -119,6 +143,10 @@ struct AdapterConfig {
     int ntPort = 0;
     uint32_t ioAddress = 0;
     int buses = 1;
+    // NT: opening the port device, or its IOCTL_SCSI_GET_INQUIRY_DATA, fails
+    // with this Win32 error code (0: works).
+    uint32_t ntOpenError = 0;
+    uint32_t ntInquiryError = 0;
     // Registry identity.
     std::string ntDriver;      // Hardware\DeviceMap\SCSI\SCSI PORT n "Driver"
     std::string mfg;           // legacy enumeration "Mfg"
@@ -131,9 +159,21 @@ struct AdapterConfig {
     std::string hwRevision;    // "HWRevision"
     std::string driverVersion; // file version of the driver file laid into the prefix
     std::vector<DeviceConfig> devices;
+    // Every target id of the adapter (but its own) is the logical unit of
+    // this iSCSI target with the same number; such an adapter has no devices
+    // of its own.
+    std::optional<IscsiTarget> iscsi;
     // Adapters hidden from ASPI (for example an IDE channel that only the
     // NT device map shows).
     bool aspiVisible = true;
+};
+
+// NT: a drive letter that belongs to no SCSI device (a floppy, a network
+// drive, a RAM disk): present, of this GetDriveType type, and not answering
+// IOCTL_SCSI_GET_ADDRESS.
+struct OtherDrive {
+    char letter = 'A';
+    unsigned driveType = 0; // DRIVE_REMOVABLE (2), DRIVE_FIXED (3), DRIVE_REMOTE (4), ...
 };
 
 struct Machine {
@@ -149,6 +189,7 @@ struct Machine {
     // files it lays without a version record (names without folders, any case).
     std::vector<std::string> absentFiles;
     std::vector<std::string> unversionedFiles;
+    std::vector<OtherDrive> otherDrives;
     std::vector<AdapterConfig> adapters;
 };
 

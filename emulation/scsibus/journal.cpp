@@ -19,8 +19,13 @@ const char* DirectionWord(DataDirection d) {
 }
 
 std::string Address(const JournalEntry& e) {
-    char text[32];
-    snprintf(text, sizeof text, "%u:%u:%u", static_cast<unsigned>(e.host.adapter), e.target, e.lun);
+    char text[48];
+    if (!e.host.via.empty())
+        snprintf(text, sizeof text, "%u:%u:%u:%u", static_cast<unsigned>(e.host.adapter),
+                 static_cast<unsigned>(e.host.path), e.target, e.lun);
+    else
+        snprintf(text, sizeof text, "%u:%u:%u", static_cast<unsigned>(e.host.adapter), e.target,
+                 e.lun);
     return text;
 }
 
@@ -29,6 +34,10 @@ std::string Address(const JournalEntry& e) {
 std::string JournalLine(const JournalEntry& e) {
     char text[64];
     if (e.kind == JournalKind::AdapterQuery) {
+        if (!e.host.via.empty()) {
+            snprintf(text, sizeof text, "query %02X via ", static_cast<unsigned>(e.queryCode));
+            return text + e.host.via;
+        }
         snprintf(text, sizeof text, "adapter %u query %02X", static_cast<unsigned>(e.host.adapter),
                  static_cast<unsigned>(e.queryCode));
         return text;
@@ -37,6 +46,12 @@ std::string JournalLine(const JournalEntry& e) {
     for (size_t i = 0; i < std::min<size_t>(e.cdbLength, sizeof e.cdb); ++i) {
         snprintf(text, sizeof text, " %02X", e.cdb[i]);
         line += text;
+    }
+    if (!e.host.via.empty()) {
+        snprintf(text, sizeof text, " %s %u timeout %u ioctl %02X via ", DirectionWord(e.direction),
+                 static_cast<unsigned>(e.dataLength), static_cast<unsigned>(e.host.timeoutSeconds),
+                 static_cast<unsigned>(e.host.flags));
+        return line + text + e.host.via;
     }
     snprintf(text, sizeof text, " %s %u flags %02X", DirectionWord(e.direction),
              static_cast<unsigned>(e.dataLength), static_cast<unsigned>(e.host.flags));

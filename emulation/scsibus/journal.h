@@ -18,8 +18,13 @@ enum class DataDirection { None, In, Out };
 // How the transport in front of the bus named a request. The bus never reads
 // it; it only keeps it in the journal.
 struct HostTag {
-    uint32_t adapter = 0; // the adapter number the host used
-    uint32_t flags = 0;   // the transport's request flags (ASPI: SRB_Flags)
+    uint32_t adapter = 0; // the adapter number the host used (NT: the port number)
+    uint32_t flags = 0; // the transport's request flags (ASPI: SRB_Flags; NT: the I/O control code)
+    // NT only: the device the request was sent through ("SCSI2:", "E:",
+    // "Tape0"; empty for ASPI), the bus (PathId) and the time-out in seconds.
+    std::string via;
+    uint8_t path = 0;
+    uint32_t timeoutSeconds = 0;
 };
 
 enum class JournalKind {
@@ -45,6 +50,11 @@ struct JournalEntry {
 // One line of text for an entry, without its wait:
 //   "0:3:0 12 01 80 00 FF 00 in 255 flags 08"   adapter:target:lun, CDB, direction, length, flags
 //   "adapter 1 query 00"                         an adapter query with its code
+// and for a request through an NT device (`via` set):
+//   "2:0:3:0 12 01 80 00 FF 00 in 255 timeout 2 ioctl 4D014 via E:"
+//                                      port:bus:target:lun, CDB, direction, length, time-out,
+//                                      I/O control code, device
+//   "query 4100C via SCSI2:"           an I/O control the port answered itself
 std::string JournalLine(const JournalEntry& entry);
 // The line for the abort of a command: "0:3:0 aborted after 2003 ms".
 std::string AbortLine(const JournalEntry& entry);

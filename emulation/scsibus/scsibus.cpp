@@ -38,8 +38,7 @@ ScsiBus::ScsiBus(Machine machine) : machine_(std::move(machine)) {
 
 ScsiBus::~ScsiBus() = default;
 
-ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
-    std::lock_guard<std::mutex> lock(mutex_);
+JournalEntry ScsiBus::EntryFor(const ScsiRequest& request) const {
     JournalEntry entry;
     entry.host = request.host;
     entry.target = request.target;
@@ -48,20 +47,43 @@ ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
     std::copy(request.cdb, request.cdb + entry.cdbLength, entry.cdb);
     entry.direction = request.direction;
     entry.dataLength = request.dataLength;
+    return entry;
+}
+
+uint32_t ScsiBus::RecordOnly(const ScsiRequest& request) {
+    Locked lock(mutex_);
+    return journal_.Add(EntryFor(request));
+}
+
+ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
+    Locked lock(mutex_);
     ScsiOutcome o;
-    o.sequence = journal_.Add(entry);
+    o.sequence = journal_.Add(EntryFor(request));
     if (request.adapter >= machine_.adapters.size()) {
         o.srbStatus = kSsInvalidHa;
         return o;
     }
     const AdapterConfig& adapter = machine_.adapters[request.adapter];
+    // An adapter that is an iSCSI target: target id n is its unit n (logical
+    // unit 0 only); its own id is nobody.
+    if (adapter.iscsi) {
+        if (request.target == adapter.hostId || request.lun != 0)
+            o.srbStatus = kSsNoDevice;
+        else
+            o.remote = RemoteUnit{*adapter.iscsi, request.target, true};
+        return o;
+    }
     DeviceModel* target = nullptr; // the target's first unit, which speaks for it
     for (auto& model : devices_[request.adapter]) {
         const DeviceConfig& d = model->config();
-        if (d.target != request.target)
+        if (d.bus != request.path || d.target != request.target)
             continue;
         if (!target)
             target = model.get();
+        if (d.lun == request.lun && d.iscsi) {
+            o.remote = RemoteUnit{*d.iscsi, d.iscsiLun, false};
+            return o;
+        }
         if (d.lun == request.lun) {
             uint32_t sequence = o.sequence;
             o = model->Execute(request);
@@ -93,17 +115,17 @@ ScsiOutcome ScsiBus::Execute(const ScsiRequest& request) {
 }
 
 std::vector<JournalEntry> ScsiBus::JournalEntries() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Locked lock(mutex_);
     return journal_.Entries();
 }
 
 void ScsiBus::ClearJournal() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Locked lock(mutex_);
     journal_.Clear();
 }
 
 void ScsiBus::RecordAdapterQuery(const HostTag& host, uint32_t code) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Locked lock(mutex_);
     JournalEntry entry;
     entry.kind = JournalKind::AdapterQuery;
     entry.host = host;
@@ -112,7 +134,7 @@ void ScsiBus::RecordAdapterQuery(const HostTag& host, uint32_t code) {
 }
 
 void ScsiBus::NoteAbort(uint32_t sequence, uint32_t waitedMs) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Locked lock(mutex_);
     journal_.NoteAbort(sequence, waitedMs);
 }
 

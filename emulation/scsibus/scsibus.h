@@ -6,16 +6,18 @@
 
 #include "machine/machine.h"
 #include "scsibus/journal.h"
+#include "scsibus/lock.h"
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <vector>
 
 namespace qvx::emu {
 
 struct ScsiRequest {
     uint8_t adapter = 0; // index among the bus's adapters (into machine().adapters)
+    uint8_t path = 0;    // the bus of a multi-bus adapter (ASPI: always 0)
     uint8_t target = 0;
     uint8_t lun = 0;
     uint8_t cdb[16] = {};
@@ -24,6 +26,16 @@ struct ScsiRequest {
     uint8_t* data = nullptr;
     uint32_t dataLength = 0;
     HostTag host; // kept in the journal only
+};
+
+// A request for a unit of an iSCSI target, which the transport carries to
+// the target; `checkLun`: the unit is one of an adapter that maps every
+// target id to a unit, and a unit the target does not report answers as the
+// adapter's `missing` says.
+struct RemoteUnit {
+    IscsiTarget target;
+    uint32_t lun = 0;
+    bool checkLun = false;
 };
 
 // Outcome of one request, in ASPI terms (the NT side maps them).
@@ -42,6 +54,9 @@ struct ScsiOutcome {
     bool neverCompletes = false;
     bool abortAccepted = true; // for a request that never completes
     uint32_t sequence = 0;     // the request's journal entry
+    // Set for a unit of an iSCSI target: the transport carries the request
+    // there, and nothing else here but the sequence is set.
+    std::optional<RemoteUnit> remote;
 };
 
 class DeviceModel; // one per configured target
@@ -64,6 +79,10 @@ class ScsiBus {
     // Runs one command against the device model and journals it; thread-safe.
     ScsiOutcome Execute(const ScsiRequest& request);
 
+    // Journals a command that a driver in front of the bus kept for itself
+    // (the device never saw it); returns its sequence number.
+    uint32_t RecordOnly(const ScsiRequest& request);
+
     // The journal (thread-safe): every command received, oldest first.
     std::vector<JournalEntry> JournalEntries() const;
     void ClearJournal();
@@ -77,11 +96,13 @@ class ScsiBus {
     }
 
   private:
+    JournalEntry EntryFor(const ScsiRequest& request) const;
+
     Machine machine_;
     std::vector<size_t> aspiAdapters_;
     std::vector<std::vector<std::unique_ptr<DeviceModel>>> devices_; // [adapter][k]
     Journal journal_;
-    mutable std::mutex mutex_;
+    mutable CriticalSection mutex_;
 };
 
 } // namespace qvx::emu

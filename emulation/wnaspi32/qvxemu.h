@@ -27,3 +27,9 @@ typedef void(__cdecl* QvxEmuClearJournalFn)(void);
 // QvxEmuHoldWorker(hold): while held, the worker thread completes no request
 // (a stop still ends it); requests that take modelled time stay pending.
 typedef void(__cdecl* QvxEmuHoldWorkerFn)(BOOL hold);
+
+// QvxEmuKillBridge(): kills the iSCSI bridge process and waits until it is
+// gone; the request that next goes to an iSCSI unit meets the loss (it fails
+// as the bus going free), and the one after starts a new bridge. FALSE when
+// no bridge was running.
+typedef BOOL(__cdecl* QvxEmuKillBridgeFn)(void);

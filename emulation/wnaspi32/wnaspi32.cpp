@@ -10,10 +10,11 @@
 // The bus journals every request; when QVX_JOURNAL names a file, the journal
 // lines are appended to it as well. Test-only exports (qvxemu.h) replace the
 // machine, read and clear the journal and hold the worker thread.
+#include "bridgelink.h"
 #include "wnaspi32.h"
 
-#include "hostpath.h"
 #include "qvxemu.h"
+#include "scsibus/busfiles.h"
 #include "scsibus/scsibus.h"
 
 #include <algorithm>
@@ -25,6 +26,9 @@
 namespace {
 
 using qvx::emu::AspiState;
+using qvx::emu::BridgeLink;
+using qvx::emu::BridgeReply;
+using qvx::emu::BridgeRequest;
 using qvx::emu::DataDirection;
 using qvx::emu::HostTag;
 using qvx::emu::JournalEntry;
@@ -42,6 +46,12 @@ constexpr size_t kSenseBytes = sizeof(ScsiOutcome{}.sense);
 // event, whose time-outs run a millisecond or two late, and sleeps the rest
 // precisely.
 constexpr LONGLONG kWakeMarginMs = 2;
+// The longest an iSCSI target may take over one command (login included);
+// longer than any of the program's own limits, so that the program gives up
+// first on a target that does not answer, as it would on a slow device.
+constexpr uint32_t kRemoteTimeoutMs = 10000;
+// How long the test hook waits for a killed bridge to be gone.
+constexpr DWORD kKillWaitMs = 10000;
 
 // The last microseconds before a request is due, which a sleep may
 // overshoot, are spun.
@@ -68,43 +78,6 @@ void PublishStatus(BYTE* status, BYTE value) {
     __atomic_store_n(status, value, __ATOMIC_RELEASE);
 }
 
-// QVX_JOURNAL as a path Windows opens; empty when not set.
-std::string JournalPath() {
-    char path[MAX_PATH * 2] = "";
-    DWORD n = GetEnvironmentVariableA("QVX_JOURNAL", path, sizeof path);
-    return n == 0 || n >= sizeof path ? std::string() : qvx::emu::ToWindowsPath(path);
-}
-
-// Appends each journal line to the file, opened once per machine.
-void AttachJournalFile(ScsiBus& bus) {
-    std::string path = JournalPath();
-    if (path.empty())
-        return;
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    std::shared_ptr<void> owner(file, CloseHandle);
-    bus.SetJournalSink([owner](const std::string& line) {
-        std::string text = line + "\n";
-        DWORD written = 0;
-        WriteFile(owner.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    });
-}
-
-// A bus for the machine file; null (with the reason in the debug output)
-// when the file cannot be read.
-std::unique_ptr<ScsiBus> OpenBus(const std::string& path) {
-    try {
-        auto bus = std::make_unique<ScsiBus>(qvx::emu::LoadMachine(qvx::emu::ToWindowsPath(path)));
-        AttachJournalFile(*bus);
-        return bus;
-    } catch (const std::exception& e) {
-        OutputDebugStringA(e.what());
-        return nullptr;
-    }
-}
-
 class Lock {
   public:
     explicit Lock(CRITICAL_SECTION& cs) : cs_(cs) {
@@ -129,6 +102,8 @@ struct Notice {
 };
 
 void Notify(const Notice& n) {
+    if (!n.srb)
+        return;
     if ((n.flags & SRB_EVENT_NOTIFY) && n.postProc)
         SetEvent(static_cast<HANDLE>(n.postProc));
     else if ((n.flags & SRB_POSTING) && n.postProc)
@@ -137,6 +112,11 @@ void Notify(const Notice& n) {
 
 // A request handed back pending.
 struct PendingRequest {
+    PendingRequest(SRB_ExecSCSICmd* block, const ScsiOutcome& o, std::vector<uint8_t> in,
+                   DWORD sent)
+        : srb(block), haId(block->SRB_HaId), target(block->SRB_Target), lun(block->SRB_Lun),
+          outcome(o), dataIn(std::move(in)), hung(o.neverCompletes), due(0), sentTick(sent) {}
+
     SRB_ExecSCSICmd* srb;
     BYTE haId;
     BYTE target;
@@ -146,7 +126,63 @@ struct PendingRequest {
     bool hung;
     LONGLONG due;   // performance-counter ticks
     DWORD sentTick; // GetTickCount() at arrival, the program's own clock
+    // A request for a unit of an iSCSI target: what goes to the bridge, and
+    // how this adapter reports what comes back.
+    uint64_t id = 0;
+    bool remote = false;
+    bool inFlight = false; // the worker is carrying it
+    BridgeRequest bridge;
+    bool underrunAdapter = false;
+    bool missingTimesOut = false;
 };
+
+// The ASPI outcome of a request the bridge carried: a target's answer as a
+// real adapter reports it (a short transfer as the adapter's
+// `short_transfer` says), a unit the target does not have as the adapter's
+// `missing` says, an unreachable target as a selection time-out, a session
+// that broke as an unexpected bus free, and a target out of time as a
+// command time-out.
+ScsiOutcome RemoteOutcome(const PendingRequest& p, const BridgeReply& r) {
+    ScsiOutcome o;
+    o.srbStatus = SS_ERR;
+    switch (r.result) {
+    case qvx::bridge::kDone: {
+        o.targetStatus = r.status;
+        o.transferred = static_cast<uint32_t>(r.dataIn.size());
+        if (p.bridge.direction == qvx::bridge::kOut)
+            o.transferred = p.bridge.transferLength - std::min(r.residual, p.bridge.transferLength);
+        if (r.status == STATUS_CHKCOND)
+            memcpy(o.sense, r.sense.data(), std::min(r.sense.size(), sizeof o.sense));
+        bool good =
+            r.status == STATUS_GOOD || r.status == STATUS_CONDMET || r.status == STATUS_INTCDMET;
+        if (good) {
+            o.srbStatus = SS_COMP;
+            if (p.underrunAdapter && o.transferred < p.bridge.transferLength)
+                o.haStatus = HASTAT_DO_DU;
+        }
+        break;
+    }
+    case qvx::bridge::kNoSuchLun:
+        if (p.missingTimesOut)
+            o.haStatus = HASTAT_SEL_TO;
+        else
+            o.srbStatus = SS_NO_DEVICE;
+        break;
+    case qvx::bridge::kLost:
+        o.haStatus = HASTAT_BUS_FREE;
+        break;
+    case qvx::bridge::kTimedOut:
+        o.haStatus = HASTAT_COMMAND_TIMEOUT;
+        break;
+    case qvx::bridge::kRefused:
+        o.srbStatus = SS_INVALID_SRB;
+        break;
+    default: // kUnreachable
+        o.haStatus = HASTAT_SEL_TO;
+        break;
+    }
+    return o;
+}
 
 class AspiManager {
   public:
@@ -169,6 +205,9 @@ class AspiManager {
     std::vector<JournalEntry> Journal();
     void ClearJournal();
     void HoldWorker(bool hold);
+    bool KillBridge() {
+        return link_.Kill(kKillWaitMs);
+    }
 
     DWORD SupportInfo();
     DWORD Send(void* block);
@@ -194,6 +233,7 @@ class AspiManager {
     BYTE EndAborted(SRB_ExecSCSICmd* srb, std::vector<Notice>& notices);
     void EnsureWorker();
     void WorkerLoop();
+    void CarryRemote(std::vector<Notice>& notices);
     static DWORD WINAPI WorkerMain(LPVOID self);
     void CloseWorkerHandles();
     LONGLONG Now() const;
@@ -211,6 +251,9 @@ class AspiManager {
     HANDLE release_ = nullptr; // lets a parked worker return and exit
     bool stopping_ = false;
     bool held_ = false; // a test holds the worker: nothing completes
+
+    BridgeLink link_; // used by the worker alone (Interrupt and the test hook aside)
+    uint64_t nextId_ = 1;
 };
 
 CRITICAL_SECTION g_lock;
@@ -228,16 +271,8 @@ void AspiManager::EnsureMachine() {
         if (loaded_)
             return;
     }
-    char path[MAX_PATH * 2] = "";
-    DWORD n = GetEnvironmentVariableA("QVX_MACHINE", path, sizeof path);
-    if (n == 0 || n >= sizeof path) {
-        UINT w = GetWindowsDirectoryA(path, MAX_PATH);
-        if (w == 0 || w >= MAX_PATH)
-            path[0] = 0;
-        else
-            strcat(path, "\\qvxmachine.ini");
-    }
-    std::unique_ptr<ScsiBus> bus = path[0] ? OpenBus(path) : nullptr;
+    std::string path = qvx::emu::MachineFilePath();
+    std::unique_ptr<ScsiBus> bus = path.empty() ? nullptr : qvx::emu::OpenBus(path);
     Lock lock(*lock_);
     if (!loaded_) {
         bus_ = std::move(bus);
@@ -247,6 +282,9 @@ void AspiManager::EnsureMachine() {
 
 bool AspiManager::Replace(std::unique_ptr<ScsiBus> bus) {
     StopWorker(false);
+    // New sessions with the iSCSI targets: their units start afresh too (a
+    // target reports a reset to every new session).
+    link_.Reset();
     Lock lock(*lock_);
     // Requests of the old machine stay pending for ever: nothing writes them.
     pending_.clear();
@@ -347,7 +385,7 @@ DWORD AspiManager::Send(void* block) {
 DWORD AspiManager::HostAdapterInquiry(SRB_HAInquiry* srb) {
     Lock lock(*lock_);
     if (bus_)
-        bus_->RecordAdapterQuery(HostTag{srb->SRB_HaId, srb->SRB_Flags}, SC_HA_INQUIRY);
+        bus_->RecordAdapterQuery(HostTag{srb->SRB_HaId, srb->SRB_Flags, {}, 0, 0}, SC_HA_INQUIRY);
     BYTE ready = ReadyStatus();
     if (ready != SS_COMP && ready != kNoAdapters) {
         srb->SRB_Status = ready;
@@ -465,7 +503,7 @@ DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
         request.lun = srb->SRB_Lun;
         memcpy(request.cdb, srb->CDBByte, srb->SRB_CDBLen);
         request.cdbLength = srb->SRB_CDBLen;
-        request.host = HostTag{srb->SRB_HaId, srb->SRB_Flags};
+        request.host = HostTag{srb->SRB_HaId, srb->SRB_Flags, {}, 0, 0};
         std::vector<uint8_t> dataIn;
         if (hasData && dirs == SRB_DIR_IN) {
             dataIn.assign(srb->SRB_BufLen, 0);
@@ -479,14 +517,40 @@ DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
         }
         ScsiOutcome outcome = bus_->Execute(request);
 
+        if (outcome.remote) {
+            const auto& a = bus_->machine().adapters[request.adapter];
+            PendingRequest p(srb, outcome, {}, sentTick);
+            p.id = nextId_++;
+            p.remote = true;
+            p.underrunAdapter = a.shortTransfer == qvx::emu::ShortTransfer::Underrun;
+            p.missingTimesOut = a.missing == qvx::emu::MissingTarget::SelectionTimeout;
+            BridgeRequest& b = p.bridge;
+            b.portal = qvx::emu::ExpandPortal(outcome.remote->target.portal);
+            b.target = outcome.remote->target.name;
+            b.lun = outcome.remote->lun;
+            b.checkLun = outcome.remote->checkLun;
+            memcpy(b.cdb, request.cdb, sizeof b.cdb);
+            b.cdbLength = request.cdbLength;
+            b.direction = request.direction == DataDirection::In    ? qvx::bridge::kIn
+                          : request.direction == DataDirection::Out ? qvx::bridge::kOut
+                                                                    : qvx::bridge::kNone;
+            b.transferLength = request.dataLength;
+            if (request.direction == DataDirection::Out) // the caller may reuse its buffer
+                b.dataOut.assign(request.data, request.data + request.dataLength);
+            b.timeoutMs = kRemoteTimeoutMs;
+            pending_.push_back(std::move(p));
+            EnsureWorker();
+            if (wake_)
+                SetEvent(wake_);
+            return status;
+        }
+
         // Request errors (no such device, bad adapter) come back at once.
         if (outcome.srbStatus >= SS_INVALID_CMD ||
             (!outcome.neverCompletes && !outcome.durationUs)) {
             status = Complete(srb, outcome, dataIn, notices);
         } else {
-            PendingRequest p{srb,     srb->SRB_HaId,     srb->SRB_Target,        srb->SRB_Lun,
-                             outcome, std::move(dataIn), outcome.neverCompletes, 0,
-                             sentTick};
+            PendingRequest p(srb, outcome, std::move(dataIn), sentTick);
             if (!p.hung)
                 p.due =
                     arrival + static_cast<LONGLONG>(outcome.durationUs) * ticksPerSecond_ / 1000000;
@@ -606,6 +670,10 @@ void AspiManager::WorkerLoop() {
                 return;
             LONGLONG now = Now();
             for (auto it = pending_.begin(); !held_ && it != pending_.end();) {
+                if (it->remote) {
+                    ++it;
+                    continue;
+                }
                 if (!it->hung && it->due <= now) {
                     Complete(it->srb, it->outcome, it->dataIn, notices);
                     it = pending_.erase(it);
@@ -624,11 +692,51 @@ void AspiManager::WorkerLoop() {
         }
         for (const Notice& n : notices)
             Notify(n);
+        notices.clear();
+        CarryRemote(notices);
+        for (const Notice& n : notices)
+            Notify(n);
+        if (!notices.empty())
+            continue; // look again before sleeping
         if (wait != 0)
             WaitForSingleObject(wake_, wait);
         else if (notices.empty() && nearest > kSpinUs * ticksPerSecond_ / 1000000)
             SleepPrecisely(nearest - kSpinUs * ticksPerSecond_ / 1000000, ticksPerSecond_);
     }
+}
+
+// Carries the oldest waiting iSCSI request to the bridge, without the lock,
+// and completes it with the answer unless it was aborted (or its block
+// handed in again) meanwhile. Leaves a notice when it completed one, or
+// carried one that is gone.
+void AspiManager::CarryRemote(std::vector<Notice>& notices) {
+    BridgeRequest request;
+    uint64_t id = 0;
+    {
+        Lock lock(*lock_);
+        if (stopping_ || held_)
+            return;
+        for (PendingRequest& p : pending_) {
+            if (p.remote && !p.inFlight) {
+                p.inFlight = true;
+                id = p.id;
+                request = p.bridge;
+                break;
+            }
+        }
+    }
+    if (!id)
+        return;
+    BridgeReply reply = link_.Run(request);
+    Lock lock(*lock_);
+    auto it = std::find_if(pending_.begin(), pending_.end(),
+                           [id](const PendingRequest& p) { return p.id == id; });
+    if (it == pending_.end()) {
+        notices.push_back({nullptr, 0, nullptr}); // aborted meanwhile: nothing to tell
+        return;
+    }
+    Complete(it->srb, RemoteOutcome(*it, reply), reply.dataIn, notices);
+    pending_.erase(it);
 }
 
 void AspiManager::StopWorker(bool underLoaderLock) {
@@ -640,6 +748,7 @@ void AspiManager::StopWorker(bool underLoaderLock) {
             return;
         stopping_ = true;
     }
+    link_.Interrupt(); // a request under way with the bridge ends at once
     SetEvent(wake_);
     WaitForSingleObject(parked_, INFINITE);
     if (underLoaderLock)
@@ -701,7 +810,7 @@ extern "C" DWORD __cdecl SendASPI32Command(LPSRB srb) {
 extern "C" BOOL __cdecl QvxEmuLoadMachine(const char* path) {
     if (!path)
         return FALSE;
-    std::unique_ptr<ScsiBus> bus = OpenBus(path);
+    std::unique_ptr<ScsiBus> bus = qvx::emu::OpenBus(path);
     return bus && g_manager->Replace(std::move(bus)) ? TRUE : FALSE;
 }
 
@@ -722,6 +831,12 @@ extern "C" DWORD __cdecl QvxEmuReadJournal(QvxJournalRecord* records, DWORD capa
 extern "C" void __cdecl QvxEmuClearJournal(void) {
     g_manager->EnsureMachine();
     g_manager->ClearJournal();
+}
+
+// Test hook: kills the iSCSI bridge and waits until it is gone; the next
+// request meets the loss. FALSE when no bridge was running.
+extern "C" BOOL __cdecl QvxEmuKillBridge(void) {
+    return g_manager->KillBridge() ? TRUE : FALSE;
 }
 
 // Test hook: while held, the worker completes nothing.

@@ -361,7 +361,7 @@ static void RescanNtPorts(void) {
         DeviceTable[slot].AdapterNumber = NO_ADAPTER_NUMBER;
         DeviceTable[slot].TypeText[0] = '\0';
     }
-    RunNtBusScan();
+    EnumerateScsiPorts();
     AddTreeItemsReversed();
     ShowFirstAdapter();
     ScanComplete = 1;

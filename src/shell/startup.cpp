@@ -201,7 +201,7 @@ static int AbandonStartup(HINSTANCE instance) {
 static void StartNtPassThrough(void) {
     HighestTargetId = 15;
     AdapterCount = 0;
-    RunNtBusScan();
+    EnumerateScsiPorts();
     AddTreeItemsReversed();
     ScanComplete = 1;
     ShowFirstAdapter();

@@ -59,4 +59,9 @@ void HoldWorker(bool hold) {
         holdWorker(hold ? TRUE : FALSE);
 }
 
+bool KillBridge() {
+    auto kill = Export<QvxEmuKillBridgeFn>("QvxEmuKillBridge");
+    return kill && kill();
+}
+
 } // namespace qvx::test

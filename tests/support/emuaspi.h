@@ -33,4 +33,8 @@ std::string JournalText();
 // While held, the library's worker thread completes no request.
 void HoldWorker(bool hold);
 
+// Kills the library's iSCSI bridge and waits until it is gone; false when
+// none was running.
+bool KillBridge();
+
 } // namespace qvx::test

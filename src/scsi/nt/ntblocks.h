@@ -5,6 +5,7 @@
 #define NTBLOCKS_H
 
 #include <windows.h>
+#include <winioctl.h>
 #include <ntddscsi.h>
 #include <stddef.h>
 
