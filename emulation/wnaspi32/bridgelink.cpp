@@ -4,7 +4,7 @@
 
 #include "bridgelink.h"
 
-#include "hostpath.h"
+#include "scsibus/hostpath.h"
 
 #include <algorithm>
 #include <cstdio>
