@@ -152,8 +152,7 @@ bool WineDeviceCalls(DWORD) {
 bool FindNtDisk() {
     UseAspi = 0;
     PlatformKind = PLATFORM_NT;
-    if (RunNtBusScan() < 1)
-        return false;
+    EnumerateScsiPorts();
     for (int slot = 0; slot < MAX_DEVICE_SLOTS; ++slot) {
         const DeviceRecord& d = DeviceTable[slot];
         if (std::strcmp(d.DevicePath, "D:") == 0) {
