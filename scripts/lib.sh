@@ -147,12 +147,13 @@ qvx_xvfb_stop() {
 }
 
 # --- Runs ---------------------------------------------------------------------
-# scripts/test, scripts/e2e, scripts/run and scripts/benchmark are runs: each
-# calls qvx_run_begin NAME "$@" first. A run holds its build folder's lock
-# ($QVX_BUILD/.run/lock) until it has ended and tidied up; another run in the
-# same folder waits for it (they would share builds, prefixes and outputs),
-# saying whose run it waits for. A run started by a run of the same folder
-# (scripts/test starts scripts/e2e) is part of it and takes no lock.
+# scripts/test, scripts/e2e, scripts/run, scripts/bench and scripts/benchmark
+# are runs: each calls qvx_run_begin NAME "$@" first. A run holds its build
+# folder's lock ($QVX_BUILD/.run/lock) until it has ended and tidied up;
+# another run in the same folder waits for it (they would share builds,
+# prefixes and outputs), saying whose run it waits for. A run started by a
+# run of the same folder (scripts/test starts scripts/e2e) is part of it and
+# takes no lock.
 #
 # Every process of a run carries the run's id in QVX_RUNS: the run starts
 # itself again with it in the environment, and Wine hands the environment

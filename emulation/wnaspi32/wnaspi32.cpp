@@ -42,7 +42,9 @@ constexpr BYTE kNoAdapters = 0xE8;
 // The largest transfer the emulated adapters report in their unique bytes.
 constexpr DWORD kMaxTransfer = 0x00100000;
 constexpr size_t kSenseBytes = sizeof(ScsiOutcome{}.sense);
-// How long before a request is due the worker stops sleeping and spins.
+// How long before a request is due the worker stops waiting on its wake-up
+// event, whose time-outs run a millisecond or two late, and sleeps the rest
+// precisely.
 constexpr LONGLONG kWakeMarginMs = 2;
 // The longest an iSCSI target may take over one command (login included);
 // longer than any of the program's own limits, so that the program gives up
@@ -50,6 +52,25 @@ constexpr LONGLONG kWakeMarginMs = 2;
 constexpr uint32_t kRemoteTimeoutMs = 10000;
 // How long the test hook waits for a killed bridge to be gone.
 constexpr DWORD kKillWaitMs = 10000;
+
+// The last microseconds before a request is due, which a sleep may
+// overshoot, are spun.
+constexpr LONGLONG kSpinUs = 200;
+
+// Sleeps `ticks` of the performance counter without waking for new work.
+// Wine carries a non-alertable NtDelayExecution out with select() and its
+// microseconds, not with the wineserver's millisecond time-outs; unlike a
+// spin it leaves the processor to the program, which needs it to take the
+// completion.
+void SleepPrecisely(LONGLONG ticks, LONGLONG ticksPerSecond) {
+    using DelayFn = LONG(WINAPI*)(BOOLEAN, PLARGE_INTEGER);
+    static const auto delay = reinterpret_cast<DelayFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDelayExecution")));
+    LARGE_INTEGER interval;
+    interval.QuadPart = -(ticks * 10000000 / ticksPerSecond); // relative, 100 ns units
+    if (delay && interval.QuadPart < 0)
+        delay(FALSE, &interval);
+}
 
 // Writes a block's status last, with release order, so that a thread polling
 // SRB_Status sees every other field of the completed block.
@@ -443,6 +464,10 @@ BYTE AspiManager::EndAborted(SRB_ExecSCSICmd* srb, std::vector<Notice>& notices)
 
 DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
     const DWORD sentTick = GetTickCount();
+    // A command's modelled time runs from its arrival: the time the bus
+    // takes to make its data (tens of microseconds for 64 KB of medium) is
+    // part of it, as a device transfers while it works.
+    const LONGLONG arrival = Now();
     std::vector<Notice> notices;
     BYTE status = SS_PENDING;
     {
@@ -528,7 +553,7 @@ DWORD AspiManager::Execute(SRB_ExecSCSICmd* srb) {
             PendingRequest p(srb, outcome, std::move(dataIn), sentTick);
             if (!p.hung)
                 p.due =
-                    Now() + static_cast<LONGLONG>(outcome.durationUs) * ticksPerSecond_ / 1000000;
+                    arrival + static_cast<LONGLONG>(outcome.durationUs) * ticksPerSecond_ / 1000000;
             pending_.push_back(std::move(p));
             if (!outcome.neverCompletes) {
                 EnsureWorker();
@@ -638,6 +663,7 @@ void AspiManager::WorkerLoop() {
     for (;;) {
         std::vector<Notice> notices;
         DWORD wait = INFINITE;
+        LONGLONG nearest = 0; // ticks to the next request due within the margin
         {
             Lock lock(*lock_);
             if (stopping_)
@@ -654,10 +680,12 @@ void AspiManager::WorkerLoop() {
                     continue;
                 }
                 if (!it->hung) {
-                    // Timed waits wake a millisecond or two late: sleep until
-                    // shortly before the request is due, then spin.
+                    // Timed waits wake a millisecond or two late: wait until
+                    // shortly before the request is due, then sleep the rest.
                     LONGLONG ms = (it->due - now) * 1000 / ticksPerSecond_ - kWakeMarginMs;
                     wait = std::min<DWORD>(wait, static_cast<DWORD>(std::max<LONGLONG>(ms, 0)));
+                    if (ms <= 0 && (nearest == 0 || it->due - now < nearest))
+                        nearest = it->due - now;
                 }
                 ++it;
             }
@@ -672,6 +700,8 @@ void AspiManager::WorkerLoop() {
             continue; // look again before sleeping
         if (wait != 0)
             WaitForSingleObject(wake_, wait);
+        else if (notices.empty() && nearest > kSpinUs * ticksPerSecond_ / 1000000)
+            SleepPrecisely(nearest - kSpinUs * ticksPerSecond_ / 1000000, ticksPerSecond_);
     }
 }
 

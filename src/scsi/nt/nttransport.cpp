@@ -11,6 +11,10 @@ static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == 0x4D014, "direct pass-through co
 static_assert(IOCTL_SCSI_GET_INQUIRY_DATA == 0x4100C, "inquiry data control");
 static_assert(IOCTL_SCSI_GET_ADDRESS == 0x41018, "address control");
 
+// Every NT device is opened under the Win32 device namespace.
+#define DEVICE_NAMESPACE_PREFIX "\\\\.\\"
+#define DEVICE_NAMESPACE_PREFIX_LENGTH 4
+
 // FormatMessageA writes the system text here first.
 #define SYSTEM_TEXT_BUFFER_SIZE 80
 
@@ -24,7 +28,10 @@ char DevicePathBuffer[DEVICE_PATH_BUFFER_SIZE];
 static const DeviceRecord* OpenedDevice;
 
 HANDLE OpenNamedDevice(const char* name, DWORD access, DWORD share) {
-    snprintf(DevicePathBuffer, sizeof DevicePathBuffer, "\\\\.\\%s", name);
+    // Copied, not formatted: this runs for every NT command.
+    CopyText(DevicePathBuffer, sizeof DevicePathBuffer, DEVICE_NAMESPACE_PREFIX);
+    CopyText(DevicePathBuffer + DEVICE_NAMESPACE_PREFIX_LENGTH,
+             sizeof DevicePathBuffer - DEVICE_NAMESPACE_PREFIX_LENGTH, name);
     return NtDeviceOpen(DevicePathBuffer, access, share);
 }
 
