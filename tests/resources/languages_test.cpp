@@ -132,10 +132,7 @@ TEST(Languages, EveryStringInEveryLanguageKeepsFormatsAndLineBreaks) {
         EXPECT_EQ(table.size(), english.size()) << l.name;
         for (const auto& [id, text] : english) {
             auto t = table.find(id);
-            if (t == table.end()) {
-                ADD_FAILURE() << l.name << ": string " << id << " is missing";
-                continue;
-            }
+            ASSERT_NE(t, table.end()) << l.name << ": string " << id << " is missing";
             EXPECT_EQ(Conversions(t->second), Conversions(text)) << l.name << " " << id;
             EXPECT_EQ(Layout(t->second), Layout(text)) << l.name << " " << id;
         }
@@ -254,10 +251,7 @@ TEST(Languages, MenusHoldTheSameCommandsWithUniqueHotkeys) {
         DestroyMenu(menu);
         for (const Language& l : kLanguages) {
             const void* found = Find(RT_MENU, m.id, l.id);
-            if (found == nullptr) {
-                ADD_FAILURE() << l.name << ": menu " << m.text << " is missing";
-                continue;
-            }
+            ASSERT_NE(found, nullptr) << l.name << ": menu " << m.text << " is missing";
             MenuShape shape;
             menu = LoadMenuIndirectA(found);
             Walk(menu, m.text, &shape);
@@ -417,10 +411,7 @@ TEST(Languages, DialogsKeepTheirControlsAndEveryTextFits) {
         std::vector<int> englishHeader = TemplateHeader(Find(RT_DIALOG, d.id, kEnglish));
         for (const Language& l : kLanguages) {
             const void* found = Find(RT_DIALOG, d.id, l.id);
-            if (found == nullptr) {
-                ADD_FAILURE() << l.name << ": dialog " << d.text << " is missing";
-                continue;
-            }
+            ASSERT_NE(found, nullptr) << l.name << ": dialog " << d.text << " is missing";
             EXPECT_EQ(TemplateHeader(found), englishHeader) << l.name << " " << d.text;
             HWND dialog = CreateFromTemplate(d, l.id, owner);
             ASSERT_NE(dialog, nullptr) << l.name << " " << d.text;
