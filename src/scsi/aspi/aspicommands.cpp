@@ -1,6 +1,7 @@
 // ASPI implementations of the facade's commands. The synchronous ones run
 // in AspiSrb through ExecuteAndPoll; SEEK and READ(10) are event-notified.
 #include "aspicommands.h"
+#include "scsi/serialpage.h"
 #include "aspitransport.h"
 #include "inventory/inventory.h"
 #include "scsi/sense.h"
@@ -124,17 +125,7 @@ int AspiInquirySerialNumber(BYTE adapter, BYTE target, char* text) {
         return 0;
     if (!ShortTransferCompleted())
         return 0;
-    BYTE first = SmallData[4];
-    if (!((first >= '0' && first <= '9') || (first >= 'A' && first <= 'Z') ||
-          (first >= 'a' && first <= 'z')))
-        return 0;
-    // Never beyond the bytes received, whatever page length the device gives.
-    DWORD length = SmallData[3];
-    if (length > SMALL_TRANSFER - 4)
-        length = SMALL_TRANSFER - 4;
-    memcpy(text, SmallData + 4, length);
-    text[length] = '\0';
-    return 1;
+    return CopySerialNumber(SmallData, SMALL_TRANSFER, text);
 }
 
 int AspiReadCapacity(BYTE adapter, BYTE target, BYTE* data) {

@@ -2,6 +2,7 @@
 // device of its address, sends one command through the transport (which
 // closes the device again) and turns the outcome into the facade's result.
 #include "ntcommands.h"
+#include "scsi/serialpage.h"
 #include "nttransport.h"
 #include "scsi/sense.h"
 #include "shell/message.h"
@@ -134,9 +135,6 @@ DWORD PassThroughReadBufferDescriptor(BYTE adapter, BYTE target) {
 
 int PassThroughInquirySerialNumber(BYTE adapter, BYTE target, char* text) {
     static const BYTE cdb[6] = {0x12, 0x01, 0x80, 0x00, 0xFF, 0x00};
-    DWORD length;
-    BYTE first;
-
     memset(SmallData, 0, sizeof SmallData);
     switch (RunReadCommand(adapter, target, cdb, sizeof cdb, SmallData, SMALL_TRANSFER)) {
     case REQUEST_FAILED:
@@ -145,18 +143,10 @@ int PassThroughInquirySerialNumber(BYTE adapter, BYTE target, char* text) {
         strcpy(text, "????");
         return 0;
     }
-    first = SmallData[4];
-    if (!((first >= '0' && first <= '9') || (first >= 'A' && first <= 'Z') ||
-          (first >= 'a' && first <= 'z'))) {
+    if (!CopySerialNumber(SmallData, SMALL_TRANSFER, text)) {
         strcpy(text, "????");
         return 0;
     }
-    // Never beyond the bytes asked for, whatever page length the device gives.
-    length = SmallData[3];
-    if (length > SMALL_TRANSFER - 4)
-        length = SMALL_TRANSFER - 4;
-    memcpy(text, SmallData + 4, length);
-    text[length] = '\0';
     return 1;
 }
 
